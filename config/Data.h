@@ -1,0 +1,167 @@
+#pragma once
+
+#include "net/Connection.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TCryptLib;
+class TKeyStore;
+
+// Key paths of the store, below the user's root.
+namespace StoreKeys {
+inline constexpr const char* Root = "\\Software\\Hollinway\\Mailbeacon 2.0";
+inline constexpr const char* Accounts = "\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts";
+inline constexpr const char* Settings = "\\Software\\Hollinway\\Mailbeacon 2.0\\Settings";
+inline constexpr const char* Window = "\\Software\\Hollinway\\Mailbeacon 2.0\\Window";
+} // namespace StoreKeys
+
+inline constexpr std::int32_t DefaultPort = 110;
+inline constexpr std::uint32_t DefaultInterval = 300000;
+inline constexpr std::uint32_t MinimumInterval = 60000;
+
+// One POP3 account. The password is plain in memory and enciphered in the store.
+struct TAccount
+{
+    std::string Name;
+    std::string Host;
+    std::int32_t Port = DefaultPort;
+    std::string UserId;
+    std::string Password;
+    bool Include = true;
+};
+
+// Shared, so that a row of the message list or a running operation never holds an account
+// that the settings dialog has just removed.
+using TAccountList = std::vector<std::shared_ptr<TAccount>>;
+
+// The periodic-check timer as the configuration sees it: its enabled state is the
+// interval-checking option and its interval the check interval, so whatever changes the
+// timer changes the options. The window backs it with a real timer.
+class ICheckTimer
+{
+public:
+    virtual ~ICheckTimer() = default;
+    virtual bool Enabled() const = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+    // Milliseconds between two timed checks.
+    virtual std::uint32_t Interval() const = 0;
+    virtual void SetInterval(std::uint32_t milliseconds) = 0;
+};
+
+// A timer that only holds its two options, for the command-line check and for tests.
+class TPlainCheckTimer : public ICheckTimer
+{
+public:
+    bool Enabled() const override { return FEnabled; }
+    void SetEnabled(bool enabled) override { FEnabled = enabled; }
+    std::uint32_t Interval() const override { return FInterval; }
+    void SetInterval(std::uint32_t milliseconds) override { FInterval = milliseconds; }
+
+private:
+    bool FEnabled = false;
+    std::uint32_t FInterval = DefaultInterval;
+};
+
+struct TNotification
+{
+    explicit TNotification(std::unique_ptr<ICheckTimer> checkTimer);
+
+    bool PlaySound = false;
+    std::string Sound;
+    bool StartClient = false;
+    std::string MailClient;
+    std::unique_ptr<ICheckTimer> CheckTimer;
+    bool NotifyOnlyWhenNew = false;
+};
+
+struct TApplicationSettings
+{
+    enum TDoubleClick : std::int32_t
+    {
+        CheckMail = 0,
+        ShowMailbeacon = 1,
+        StartMailClient = 2
+    };
+
+    bool Startup = false;
+    std::int32_t DoubleClick = ShowMailbeacon;
+    std::int32_t MessagePreview = 50;
+    bool Log = false;
+};
+
+// Everything the program keeps between runs, as held in memory by the main window.
+struct TConfiguration
+{
+    explicit TConfiguration(
+        std::unique_ptr<ICheckTimer> checkTimer = std::make_unique<TPlainCheckTimer>());
+
+    TAccountList Accounts;
+    TConnection Connection;
+    TNotification Notification;
+    TApplicationSettings ApplicationSettings;
+    // Position of the settings tree's node shown last; lives as long as the program runs.
+    std::int32_t LastSettingsPage = 0;
+};
+
+// Width of one message-list column, stored under the column's caption.
+struct TColumnWidth
+{
+    std::string Caption;
+    std::int32_t Width = 0;
+};
+
+struct TPoint
+{
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+    bool operator==(const TPoint&) const = default;
+};
+
+struct TRect
+{
+    std::int32_t Left = 0;
+    std::int32_t Top = 0;
+    std::int32_t Right = 0;
+    std::int32_t Bottom = 0;
+    bool operator==(const TRect&) const = default;
+};
+
+// The main window's position and state, kept as text values in the Window key.
+struct TWindowPlacement
+{
+    std::int32_t Flags = 0;
+    std::int32_t ShowCmd = 1;
+    TPoint MinPosition;
+    TPoint MaxPosition;
+    TRect NormalPosition;
+    std::int32_t PixelsPerInch = 96;
+    bool Visible = false;
+    bool operator==(const TWindowPlacement&) const = default;
+};
+
+// Loaders and savers. Every one opens its key, creating it when missing. A value stored with
+// another type stops the loader with ERegistryError naming it; a stored password that is not
+// hex text stops LoadAccounts with the cipher's ECryptError, without the account in hand.
+
+void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts);
+// Reads the fifteen options, writing the default of every absent one back to the store.
+void LoadSettings(TKeyStore& store, TConfiguration& configuration);
+// notificationHeight is kept when no height is stored; so is the width of a column without a
+// stored value.
+void LoadWindowSettings(TKeyStore& store, std::int32_t& notificationHeight,
+                        std::vector<TColumnWidth>& columns);
+void SaveWindowSettings(TKeyStore& store, std::int32_t notificationHeight,
+                        const std::vector<TColumnWidth>& columns);
+// Writes one account; previousName (empty for a new account) names the sub-key that is
+// removed first, so a renamed account leaves no trace of its old name.
+void SaveAccount(TKeyStore& store, TCryptLib& cipher, const TAccount& account,
+                 const std::string& previousName);
+void SaveSettings(TKeyStore& store, const TConfiguration& configuration);
+void RemoveAccount(TKeyStore& store, const std::string& name);
+// Nothing when no complete placement is stored.
+std::optional<TWindowPlacement> LoadWindowPlacement(TKeyStore& store);
+void SaveWindowPlacement(TKeyStore& store, const TWindowPlacement& placement);
