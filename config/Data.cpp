@@ -1,7 +1,7 @@
-#include "Data.h"
+#include "config/Data.h"
 
-#include "KeyStore.h"
-#include "PassCrypt.h"
+#include "config/KeyStore.h"
+#include "config/PassCrypt.h"
 
 #include <cstdio>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "FileKeyStore.h"
+#include "config/FileKeyStore.h"
 
-#include "RegFile.h"
+#include "config/RegFile.h"
 
 #include <cerrno>
 #include <cstring>

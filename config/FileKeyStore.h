@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KeyStore.h"
-#include "RegTree.h"
+#include "config/KeyStore.h"
+#include "config/RegTree.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "KeyStore.h"
+#include "config/KeyStore.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "PassCrypt.h"
+#include "config/PassCrypt.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "RegFile.h"
+#include "config/RegFile.h"
 
-#include "KeyStore.h"
+#include "config/KeyStore.h"
 
 #include <cstdio>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegTree.h"
+#include "config/RegTree.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "RegTree.h"
+#include "config/RegTree.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "StorePath.h"
+#include "config/StorePath.h"
 
 #include <cstdlib>
 #include <pwd.h>

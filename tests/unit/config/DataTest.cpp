@@ -1,7 +1,7 @@
 #include "config/Data.h"
+
 #include "config/FileKeyStore.h"
 #include "config/PassCrypt.h"
-
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -67,25 +67,25 @@ TEST_F(Data, FirstRunCreatesTheKeysAndWritesEveryDefault)
     EXPECT_EQ(height, 163);
     EXPECT_EQ(columns[1].Width, 150);
 
-    EXPECT_EQ(ReadFile(FileName()),
-              "REGEDIT4\r\n\r\n" + Section(Accounts) + "\r\n" + Section(Settings) +
-                  "\"IntervalCheck\"=dword:00000000\r\n"
-                  "\"Interval\"=dword:000493e0\r\n"
-                  "\"PlaySound\"=dword:00000000\r\n"
-                  "\"Sound\"=\"\"\r\n"
-                  "\"StartClient\"=dword:00000000\r\n"
-                  "\"MailClient\"=\"\"\r\n"
-                  "\"Startup\"=dword:00000000\r\n"
-                  "\"Connection\"=dword:00000002\r\n"
-                  "\"UseProxy\"=dword:00000000\r\n"
-                  "\"Proxy\"=\"\"\r\n"
-                  "\"ProxyPort\"=dword:00000050\r\n"
-                  "\"DoubleClick\"=dword:00000001\r\n"
-                  "\"MessagePreview\"=dword:00000032\r\n"
-                  "\"Log\"=dword:00000000\r\n"
-                  "\"NotifyOnlyWhenNew\"=dword:00000000\r\n"
-                  "\r\n" +
-                  Section(StoreKeys::Window) + "\r\n");
+    EXPECT_EQ(ReadFile(FileName()), "REGEDIT4\r\n\r\n" + Section(Accounts) + "\r\n" +
+                                        Section(Settings) +
+                                        "\"IntervalCheck\"=dword:00000000\r\n"
+                                        "\"Interval\"=dword:000493e0\r\n"
+                                        "\"PlaySound\"=dword:00000000\r\n"
+                                        "\"Sound\"=\"\"\r\n"
+                                        "\"StartClient\"=dword:00000000\r\n"
+                                        "\"MailClient\"=\"\"\r\n"
+                                        "\"Startup\"=dword:00000000\r\n"
+                                        "\"Connection\"=dword:00000002\r\n"
+                                        "\"UseProxy\"=dword:00000000\r\n"
+                                        "\"Proxy\"=\"\"\r\n"
+                                        "\"ProxyPort\"=dword:00000050\r\n"
+                                        "\"DoubleClick\"=dword:00000001\r\n"
+                                        "\"MessagePreview\"=dword:00000032\r\n"
+                                        "\"Log\"=dword:00000000\r\n"
+                                        "\"NotifyOnlyWhenNew\"=dword:00000000\r\n"
+                                        "\r\n" +
+                                        Section(StoreKeys::Window) + "\r\n");
 }
 
 TEST_F(Data, StoredOptionsAreTakenAsStored)
@@ -124,8 +124,12 @@ TEST_F(Data, StoredOptionsAreTakenAsStored)
 
 TEST_F(Data, IntervalsUnderOneMinuteAreReplacedAndWrittenBack)
 {
-    for (const auto& [stored, expected] : std::vector<std::pair<std::int32_t, std::uint32_t>>{
-             {59999, 300000}, {60000, 60000}, {-60000, 300000}, {0, 300000}, {86400000, 86400000}}) {
+    for (const auto& [stored, expected] :
+         std::vector<std::pair<std::int32_t, std::uint32_t>>{{59999, 300000},
+                                                             {60000, 60000},
+                                                             {-60000, 300000},
+                                                             {0, 300000},
+                                                             {86400000, 86400000}}) {
         FStore.WriteInteger(Settings, "Interval", stored);
         TConfiguration configuration;
         LoadSettings(FStore, configuration);
@@ -149,11 +153,12 @@ TEST_F(Data, AValueOfAnotherTypeStopsTheSettingsLoaderThere)
 
 TEST_F(Data, AccountsLoadInOrderWithTheirDefaults)
 {
-    WriteStore(Section(Accounts + "\\work") + "\"Host\"=\"pop.work.example\"\r\n"
-                                              "\"Port\"=dword:000003e3\r\n"
-                                              "\"UserId\"=\"bob\"\r\n"
-                                              "\"Password\"=\"9A9B811B4244\"\r\n"
-                                              "\"Include\"=dword:00000000\r\n\r\n" +
+    WriteStore(Section(Accounts + "\\work") +
+               "\"Host\"=\"pop.work.example\"\r\n"
+               "\"Port\"=dword:000003e3\r\n"
+               "\"UserId\"=\"bob\"\r\n"
+               "\"Password\"=\"9A9B811B4244\"\r\n"
+               "\"Include\"=dword:00000000\r\n\r\n" +
                Section(Accounts + "\\Home") + "\r\n");
     LoadAccounts(FStore, FCipher, FConfiguration.Accounts);
     ASSERT_EQ(AccountNames(), (std::vector<std::string>{"Home", "work"}));
@@ -198,7 +203,8 @@ TEST_F(Data, SavedAccountsRoundTripAndRenamesLeaveNoTrace)
     account.Include = false;
     SaveAccount(FStore, FCipher, account, {});
     EXPECT_NE(ReadFile(FileName())
-                  .find(Section(Accounts + "\\Home") + "\"Host\"=\"pop.example.org\"\r\n"
+                  .find(Section(Accounts + "\\Home") +
+                        "\"Host\"=\"pop.example.org\"\r\n"
                         "\"Port\"=dword:00000456\r\n\"UserId\"=\"alice\"\r\n\"Password\"=\"" +
                         FCipher.EncryptString(account.Password) +
                         "\"\r\n\"Include\"=dword:00000000\r\n"),

@@ -1,6 +1,6 @@
 #include "config/FileKeyStore.h"
-#include "config/StorePath.h"
 
+#include "config/StorePath.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +54,8 @@ TEST(FileKeyStore, ValuesSurviveARestartWhateverTheCaseOfTheirNames)
     EXPECT_FALSE(store.ValueExists(Accounts + "\\HOME", "Port"));
     EXPECT_FALSE(store.ValueExists(Accounts + "\\Nobody", "Host"));
 
-    struct stat info {};
+    struct stat info
+    {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     const std::string text = ReadFile(file);
@@ -66,8 +67,9 @@ TEST(FileKeyStore, ValuesSurviveARestartWhateverTheCaseOfTheirNames)
 TEST(FileKeyStore, ReadingAValueOfAnotherTypeNamesTheValue)
 {
     TTempDir dir;
-    WriteFile(dir.File("s.reg"), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n"
-                                 "\"Port\"=\"110\"\r\n\"Blob\"=hex:00,01\r\n\"Count\"=dword:00000002\r\n");
+    WriteFile(dir.File("s.reg"),
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n"
+              "\"Port\"=\"110\"\r\n\"Blob\"=hex:00,01\r\n\"Count\"=dword:00000002\r\n");
     TFileKeyStore store(dir.File("s.reg"));
     EXPECT_EQ(ErrorOf([&] { store.ReadInteger("\\K", "Port"); }), "Invalid data type for 'Port'");
     EXPECT_EQ(ErrorOf([&] { store.ReadString("\\K", "Blob"); }), "Invalid data type for 'Blob'");
@@ -151,7 +153,7 @@ TEST(FileKeyStore, AFailedWriteLeavesThePreviousFileIntact)
     const std::size_t filesBefore = FilesIn(dir.Path());
 
     // A file-size limit makes the write of the new file fail half-way, as a full disk would.
-    rlimit old {};
+    rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit tiny = old;

@@ -1,5 +1,6 @@
-#include "config/KeyStore.h"
 #include "config/RegFile.h"
+
+#include "config/KeyStore.h"
 
 #include <gtest/gtest.h>
 
@@ -32,16 +33,17 @@ std::string ParseError(const std::string& text)
 
 TEST(RegFile, ReadsStringsIntegersAndOtherFormsWithEitherLineEnd)
 {
-    const std::string text = "REGEDIT4\n"
-                             "\n"
-                             "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Settings]\r\n"
-                             "\"Sound\"=\"C:\\\\Media\\\\\\\"ding\\\".wav\"\r\n"
-                             "\"Interval\"=dword:000493e0\n"
-                             "\"Negative\"=dword:FFFFFFFF\n"
-                             "\"Blob\"=hex:01,02,\\\n"
-                             "  03,04\n"
-                             "@=\"default\"\n"
-                             "; a comment\n";
+    const std::string text =
+        "REGEDIT4\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Settings]\r\n"
+        "\"Sound\"=\"C:\\\\Media\\\\\\\"ding\\\".wav\"\r\n"
+        "\"Interval\"=dword:000493e0\n"
+        "\"Negative\"=dword:FFFFFFFF\n"
+        "\"Blob\"=hex:01,02,\\\n"
+        "  03,04\n"
+        "@=\"default\"\n"
+        "; a comment\n";
     TRegTreeKey root = ParseRegFile(text, "store.reg");
     const std::string path = "Software\\Hollinway\\Mailbeacon 2.0\\Settings";
     EXPECT_EQ(ValueAt(root, path, "Sound").Text, "C:\\Media\\\"ding\".wav");
@@ -55,21 +57,22 @@ TEST(RegFile, ReadsStringsIntegersAndOtherFormsWithEitherLineEnd)
 
 TEST(RegFile, WritesWhatItReadsByteForByte)
 {
-    const std::string text = "REGEDIT4\r\n"
-                             "\r\n"
-                             "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts\\home]\r\n"
-                             "\"Host\"=\"pop.example.org\"\r\n"
-                             "\"Port\"=dword:0000006e\r\n"
-                             "\"Odd\"=hex(2):41,00,\\\r\n"
-                             "  42,00\r\n"
-                             "\r\n"
-                             "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts\\Work]\r\n"
-                             "\r\n"
-                             "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Settings]\r\n"
-                             "\"Quote\"=\"say \\\"hi\\\" \\\\ bye\"\r\n"
-                             "\"Lines\"=\"one\\r\\ntwo\"\r\n"
-                             "\"Grüße\"=\"Ünïcödé\"\r\n"
-                             "\r\n";
+    const std::string text =
+        "REGEDIT4\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts\\home]\r\n"
+        "\"Host\"=\"pop.example.org\"\r\n"
+        "\"Port\"=dword:0000006e\r\n"
+        "\"Odd\"=hex(2):41,00,\\\r\n"
+        "  42,00\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts\\Work]\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Settings]\r\n"
+        "\"Quote\"=\"say \\\"hi\\\" \\\\ bye\"\r\n"
+        "\"Lines\"=\"one\\r\\ntwo\"\r\n"
+        "\"Grüße\"=\"Ünïcödé\"\r\n"
+        "\r\n";
     EXPECT_EQ(FormatRegFile(ParseRegFile(text, "store.reg")), text);
 }
 
@@ -116,7 +119,8 @@ TEST(RegFile, BrokenFilesNameTheFileAndLine)
               "/home/u/store.reg, line 4: a value name without \"=\"");
     EXPECT_EQ(ParseError(key + "\"Path\"=\"C:\\Mail\"\r\n"),
               "/home/u/store.reg, line 4: an unknown escape \"\\M\" in a quoted text");
-    EXPECT_EQ(ParseError(key + "Host=x\r\n"), "/home/u/store.reg, line 4: neither a key nor a value");
+    EXPECT_EQ(ParseError(key + "Host=x\r\n"),
+              "/home/u/store.reg, line 4: neither a key nor a value");
     EXPECT_EQ(ParseError(key + "[HKEY_LOCAL_MACHINE\\Software]\r\n"),
               "/home/u/store.reg, line 4: a key outside HKEY_CURRENT_USER");
     EXPECT_EQ(ParseError(key + "[HKEY_CURRENT_USER\\Software\r\n"),
