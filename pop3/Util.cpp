@@ -48,11 +48,11 @@ std::size_t DigitRun(std::string_view text, std::size_t from, std::size_t most)
 }
 
 // The first time of day written h:mm, hh:mm, h:mm:ss or hh:mm:ss that is not part of a longer
-// run of digits.
+// run of digits or of a longer time.
 std::string_view FirstTimeOfDay(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!IsDigit(text[i]) || (i > 0 && IsDigit(text[i - 1])))
+        if (!IsDigit(text[i]) || (i > 0 && (IsDigit(text[i - 1]) || text[i - 1] == ':')))
             continue;
         const std::size_t hour = DigitRun(text, i, 3);
         if (hour == 0 || hour > 2)
