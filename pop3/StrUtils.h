@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Byte-wise text helpers shared by the header parser and the summary helpers. Letter case is
+// ASCII only: header names are ASCII, and bytes from 0x80 up are left as they are.
+
+// Without leading and trailing blanks and control characters (every byte up to 0x20).
+std::string_view Trim(std::string_view text);
+
+std::string UpperCase(std::string_view text);
+
+bool SameText(std::string_view a, std::string_view b);
+
+// Whether upper already holds the upper-case form searched for.
+inline bool Contains(std::string_view upper, std::string_view what)
+{
+    return upper.find(what) != std::string_view::npos;
+}
+
+// Substring by 1-based position with clamping: a start before the first character starts at the
+// first; a start past the end, or a length of zero or less, gives the empty text.
+std::string Copy(std::string_view text, long start, long length);
+
+// A decimal integer with an optional sign and nothing else around it.
+bool TryParseInt(std::string_view text, int& value);
