@@ -1,0 +1,34 @@
+#include "CheckTimer.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// QTimer counts in int; longer intervals than it can hold run at its longest.
+int TimerInterval(std::uint32_t milliseconds)
+{
+    return static_cast<int>(std::min<std::uint32_t>(milliseconds, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+TCheckTimer::TCheckTimer()
+{
+    FTimer.setObjectName(QStringLiteral("CheckTimer"));
+    FTimer.setInterval(TimerInterval(FInterval));
+}
+
+void TCheckTimer::SetEnabled(bool enabled)
+{
+    if (!enabled)
+        FTimer.stop();
+    else if (!FTimer.isActive())
+        FTimer.start();
+}
+
+void TCheckTimer::SetInterval(std::uint32_t milliseconds)
+{
+    FInterval = milliseconds;
+    FTimer.setInterval(TimerInterval(milliseconds));
+}
