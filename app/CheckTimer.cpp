@@ -16,6 +16,9 @@ int TimerInterval(std::uint32_t milliseconds)
 TCheckTimer::TCheckTimer()
 {
     FTimer.setObjectName(QStringLiteral("CheckTimer"));
+    // A coarse timer may fire a twentieth of the interval early or late; a check is due one
+    // full interval after the last.
+    FTimer.setTimerType(Qt::PreciseTimer);
     FTimer.setInterval(TimerInterval(FInterval));
 }
 

@@ -946,12 +946,15 @@ void TMainForm::actHelpHomePageExecute()
     FShell->Open(QString::fromStdString(VendorUrl("/")), {});
 }
 
+// Window frames are not known before a dialog is first shown, so both are measured by their
+// client areas.
 void TMainForm::PlaceDialog(QWidget* dialog) const
 {
-    const QRect main = frameGeometry();
-    const QSize size = dialog->frameGeometry().size();
-    dialog->move(main.left() + (main.width() - size.width()) / 2,
-                 main.top() + (main.height() - size.height()) / 2);
+    const QRect main = geometry();
+    const QSize size = dialog->size();
+    dialog->setGeometry(main.left() + (main.width() - size.width()) / 2,
+                        main.top() + (main.height() - size.height()) / 2, size.width(),
+                        size.height());
 }
 
 // A log window that already exists is reused; one made for this opening goes when it closes.
