@@ -610,8 +610,13 @@ void TMainForm::SaveLayout(bool withPaneValues)
             SaveWindowSettings(FStore, NotificationHeight, ColumnWidths());
         SavePlacement();
         update.Finish();
+        FLastSaveError.clear();
     } catch (const std::exception& error) {
-        FDialogs.ShowError(nullptr, QString::fromStdString(error.what()));
+        // A store that cannot be written fails the same way at every hide; once is enough.
+        const QString text = QString::fromStdString(error.what());
+        if (text != FLastSaveError)
+            FDialogs.ShowError(nullptr, text);
+        FLastSaveError = text;
     }
 }
 

@@ -210,6 +210,7 @@ private:
     TMailOperations FOperations;
     bool FTrayIconShown = false;
     QString FTrayHint;
+    QString FLastSaveError;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
 };

@@ -516,6 +516,27 @@ TEST_F(TMainFormTest, ValueOfAnotherTypeIsNamedInTheErrorBox)
     EXPECT_FALSE(form->Configuration().ApplicationSettings.Log) << "options fall back to defaults";
 }
 
+TEST_F(TMainFormTest, UnreadableStoreIsReportedOnceAndNeverOverwritten)
+{
+    const std::string broken = "REGEDIT4\r\n\r\nthis is no key\r\n";
+    WriteFile(FDir.File("store.reg"), broken);
+    {
+        auto form = MakeForm();
+        ASSERT_EQ(FDialogs.Errors.size(), 1);
+        EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("store.reg")))
+            << FDialogs.Errors[0].toStdString();
+        form->SetTrayIconShown(true);
+        ShowAndWait(*form);
+        form->close();
+        form->actFileOpenMailbeacon->trigger();
+        form->close();
+        EXPECT_EQ(FDialogs.Errors.size(), 2) << "the failed save at the first hide only";
+        form->ExitRequested = true;
+    }
+    EXPECT_EQ(FDialogs.Errors.size(), 2);
+    EXPECT_EQ(ReadFile(FDir.File("store.reg")), broken);
+}
+
 TEST_F(TMainFormTest, PlacementRoundTripsThroughTheStore)
 {
     {
