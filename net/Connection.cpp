@@ -38,7 +38,9 @@ bool TConnection::IsOnline() const
         return NetworkWithAddresses(2);
     }
 
-    const bool direct = (ConnectionType & Direct) != 0 && (ConnectionType & 4) == 0;
+    // Bit 2 marks the proxy: together with bit 1 it is direct only as the exact value 6.
+    constexpr std::int32_t proxyBit = 4;
+    const bool direct = (ConnectionType & Direct) != 0 && (ConnectionType & proxyBit) == 0;
     if (direct) {
         if (FProbes->QueryAvailable())
             return (FProbes->ConnectedStateFlags() &

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <iterator>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>

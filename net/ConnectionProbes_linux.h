@@ -29,7 +29,8 @@ struct TLinuxProbeSources
 
 // The Linux answers: point-to-point links stand for dial-up, the link and route state of the
 // interfaces for the connected-state query, getifaddrs for the local addresses. Nothing here
-// resolves a name or waits on the network.
+// resolves a name or waits on the network; what it remembers is fixed at construction, so one
+// instance may serve every caller.
 class TLinuxConnectionProbes : public IConnectionProbes
 {
 public:
