@@ -563,8 +563,12 @@ std::vector<TColumnWidth> TMainForm::ColumnWidths() const
 
 void TMainForm::ApplyColumnWidths(const std::vector<TColumnWidth>& columns)
 {
-    for (int column = 0; column < static_cast<int>(columns.size()); ++column)
-        lvNotification->setColumnWidth(column, columns[static_cast<std::size_t>(column)].Width);
+    // A negative width cannot be shown; such a column keeps its design width.
+    for (int column = 0; column < static_cast<int>(columns.size()); ++column) {
+        const std::int32_t width = columns[static_cast<std::size_t>(column)].Width;
+        if (width >= 0)
+            lvNotification->setColumnWidth(column, width);
+    }
 }
 
 void TMainForm::showEvent(QShowEvent* event)

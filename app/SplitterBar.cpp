@@ -11,22 +11,26 @@ TSplitterBar::TSplitterBar(QWidget* parent)
 
 void TSplitterBar::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    FGrabOffset = qRound(event->position().y());
+    if (event->button() == Qt::LeftButton)
+        FGrabOffset = qRound(event->position().y());
+    else
+        QWidget::mousePressEvent(event);
 }
 
 void TSplitterBar::mouseMoveEvent(QMouseEvent* event)
 {
-    if (FGrabOffset < 0 || !(event->buttons() & Qt::LeftButton))
-        return QWidget::mouseMoveEvent(event);
-    Q_EMIT Dragged(mapToParent(event->position().toPoint()).y() - FGrabOffset);
+    if (FGrabOffset >= 0 && (event->buttons() & Qt::LeftButton))
+        Q_EMIT Dragged(mapToParent(event->position().toPoint()).y() - FGrabOffset);
+    else
+        QWidget::mouseMoveEvent(event);
 }
 
 void TSplitterBar::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || FGrabOffset < 0)
-        return QWidget::mouseReleaseEvent(event);
+    if (event->button() != Qt::LeftButton || FGrabOffset < 0) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
     Q_EMIT Dragged(mapToParent(event->position().toPoint()).y() - FGrabOffset);
     FGrabOffset = -1;
     Q_EMIT Moved();
