@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// Host, with an optional ":port", of the vendor's web server: $MAILBEACON_VENDOR_HOST when it is
+// set and not empty, else the host the program was built for.
+std::string VendorHost();
+
+// The address of a page on the vendor's web server; path begins with "/".
+std::string VendorUrl(const std::string& path);

@@ -1,0 +1,152 @@
+#include "desktop/LogFrm.h"
+
+#include "desktop/LogList.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/UiSupport.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+class TLogFormTest : public ::testing::Test
+{
+protected:
+    TLogFormTest()
+        : FForm(FDialogs.Make())
+    {}
+
+    void Open()
+    {
+        FForm.AssignLog(FLog);
+        FForm.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&FForm));
+    }
+
+    QPushButton* Button(const char* name)
+    {
+        return FForm.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    QTreeWidget* Rows() { return FForm.findChild<QTreeWidget*>(QStringLiteral("lvLog")); }
+
+    void SaveTo(const std::string& fileName)
+    {
+        FDialogs.SaveFileName = QString::fromStdString(fileName);
+        QTest::mouseClick(Button("btnSave"), Qt::LeftButton);
+    }
+
+    TTempDir FDir;
+    TScriptedDialogs FDialogs;
+    TLogList FLog;
+    TLogForm FForm;
+};
+
+TEST_F(TLogFormTest, EmptyLogDisablesSaveAndClear)
+{
+    Open();
+    EXPECT_EQ(Rows()->topLevelItemCount(), 0);
+    EXPECT_FALSE(Button("btnSave")->isEnabled());
+    EXPECT_FALSE(Button("btnClear")->isEnabled());
+    EXPECT_TRUE(Button("btnClose")->isEnabled());
+    EXPECT_EQ(FForm.windowTitle(), QStringLiteral("Mailbeacon 2.0 - Action Log"));
+    QTest::mouseClick(Button("btnClose"), Qt::LeftButton);
+    EXPECT_FALSE(FForm.isVisible());
+}
+
+TEST_F(TLogFormTest, ShowsTheLogAsASnapshot)
+{
+    FLog.Add({QStringLiteral("06/12/2000 14:05:09"), QStringLiteral("Connected")});
+    FLog.Add({QStringLiteral("06/12/2000 14:05:10"), QStringLiteral("User Account is valid")});
+    Open();
+    ASSERT_EQ(Rows()->topLevelItemCount(), 2);
+    EXPECT_EQ(Rows()->topLevelItem(1)->text(0), QStringLiteral("06/12/2000 14:05:10"));
+    EXPECT_EQ(Rows()->topLevelItem(1)->text(1), QStringLiteral("User Account is valid"));
+    EXPECT_TRUE(Button("btnSave")->isEnabled());
+    EXPECT_TRUE(Button("btnClear")->isEnabled());
+
+    FLog.Add({QStringLiteral("06/12/2000 14:05:11"), QStringLiteral("Password is valid")});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Rows()->topLevelItemCount(), 2) << "entries added while open are not shown";
+}
+
+TEST_F(TLogFormTest, ClearEmptiesTheLogAndDisablesSaveAndClear)
+{
+    FLog.Add({QStringLiteral("t"), QStringLiteral("Connected")});
+    Open();
+    FLog.Add({QStringLiteral("t"), QStringLiteral("added while open")});
+    QTest::mouseClick(Button("btnClear"), Qt::LeftButton);
+    EXPECT_EQ(Rows()->topLevelItemCount(), 0);
+    EXPECT_TRUE(FLog.Empty()) << "Clear removes what the window did not show as well";
+    EXPECT_FALSE(Button("btnSave")->isEnabled());
+    EXPECT_FALSE(Button("btnClear")->isEnabled());
+    EXPECT_TRUE(FDialogs.Errors.isEmpty());
+
+    FForm.hide();
+    Open();
+    EXPECT_EQ(Rows()->topLevelItemCount(), 0);
+}
+
+TEST_F(TLogFormTest, SaveWritesEveryEntryOfTheLogExactly)
+{
+    FLog.Add({QStringLiteral("06/12/2000 14:05:09"), QStringLiteral("Connected")});
+    FLog.Add({QStringLiteral("06/12/2000 14:05:10"), QString()});
+    Open();
+    FLog.Add({QStringLiteral("06/12/2000 14:05:11"), QStringLiteral("Grüße, \"quoted\"")});
+    const std::string fileName = FDir.File("activity.log");
+    WriteFile(fileName, std::string(500, 'x'));
+
+    SaveTo(fileName);
+
+    EXPECT_EQ(ReadFile(fileName), "06/12/2000 14:05:09   Connected\r\n"
+                                  "06/12/2000 14:05:10   \r\n"
+                                  "06/12/2000 14:05:11   Gr\xc3\xbc\xc3\x9f"
+                                  "e, \"quoted\"\r\n");
+    ASSERT_EQ(FDialogs.SaveFilters.size(), 1);
+    EXPECT_EQ(FDialogs.SaveFilters[0],
+              QStringLiteral("Log files (*.log *.LOG);;Text files (*.txt *.TXT)"));
+    EXPECT_EQ(Rows()->topLevelItemCount(), 2);
+    EXPECT_EQ(FLog.Count(), 3u);
+    EXPECT_TRUE(FDialogs.Errors.isEmpty());
+    EXPECT_TRUE(FForm.isVisible());
+}
+
+TEST_F(TLogFormTest, CancelledSaveWritesNothing)
+{
+    FLog.Add({QStringLiteral("t"), QStringLiteral("Connected")});
+    Open();
+    SaveTo("");
+    EXPECT_EQ(FDialogs.SaveFilters.size(), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(FDir.Path()));
+    EXPECT_TRUE(FDialogs.Errors.isEmpty());
+    EXPECT_TRUE(FForm.isVisible());
+}
+
+TEST_F(TLogFormTest, FailedSaveShowsTheSystemsTextAndKeepsTheLog)
+{
+    FLog.Add({QStringLiteral("t"), QStringLiteral("Connected")});
+    Open();
+
+    SaveTo(FDir.File("missing/activity.log"));
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("No such file or directory")))
+        << FDialogs.Errors[0].toStdString();
+    EXPECT_TRUE(
+        FDialogs.Errors[0].contains(QString::fromStdString(FDir.File("missing/activity.log"))));
+
+    SaveTo("/dev/full");
+    ASSERT_EQ(FDialogs.Errors.size(), 2);
+    EXPECT_TRUE(FDialogs.Errors[1].contains(QStringLiteral("No space left on device")))
+        << FDialogs.Errors[1].toStdString();
+
+    EXPECT_EQ(FLog.Count(), 1u);
+    EXPECT_EQ(Rows()->topLevelItemCount(), 1);
+    EXPECT_TRUE(Button("btnSave")->isEnabled());
+    EXPECT_TRUE(FForm.isVisible());
+}
+
+} // namespace

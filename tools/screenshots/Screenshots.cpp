@@ -1,0 +1,142 @@
+// Renders the main window with an open preview, the action log window and the icon set into
+// PNG files, with sample content, for the README. Usage: mb_screenshots OUTPUT_FOLDER
+#include "app/MainFrm.h"
+#include "config/FileKeyStore.h"
+#include "desktop/Icons.h"
+#include "desktop/LocalTime.h"
+#include "desktop/LogFrm.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+bool Save(QWidget& window, const QString& fileName)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    QTest::qWait(200);
+    if (!window.grab().save(fileName)) {
+        std::fprintf(stderr, "mb_screenshots: cannot write %s\n", qPrintable(fileName));
+        return false;
+    }
+    return true;
+}
+
+void FillMainWindow(TMainForm& form)
+{
+    const QStringList rows[] = {
+        {"Home", "Ada Brennan", "Minutes of Tuesday's meeting", "06/12/00 09:14", "4 KB"},
+        {"Home", "Tomas Ruiz", "Re: Holiday photos", "06/12/00 10:02", "212 KB"},
+        {"Home", "Newsletter", "Your weekly digest", "06/12/00 11:47", "18 KB"},
+        {"Work", "Priya Natarajan", "Quarterly figures", "06/12/00 13:30", "56 KB"},
+        {"Work", "Build server", "Nightly build succeeded", "06/12/00 14:05", "2 KB"},
+    };
+    for (const QStringList& texts : rows)
+        form.lvNotification->addTopLevelItem(new QTreeWidgetItem(texts));
+    form.lvNotification->topLevelItem(3)->setSelected(true);
+
+    form.ShowMessagePreview();
+    form.lblFrom->setText(QStringLiteral("Priya Natarajan <priya@example.com>"));
+    form.lblTo->setText(QStringLiteral("team@example.com"));
+    form.lblSubject->setText(QStringLiteral("Quarterly figures"));
+    form.lblAttachments->setText(QStringLiteral("figures-q2.xls, summary.pdf"));
+    form.LayoutMessagePreviewTitle();
+    form.memMessage->setPlainText(
+        QStringLiteral("Hello all,\n\nthe figures for the second quarter are attached, together "
+                       "with a one-page summary.\nSales grew in every region but the north; "
+                       "the details are on page two.\n\nBest regards,\nPriya"));
+    form.SetStatusText(0, QStringLiteral("Total: 5"));
+    form.SetStatusText(1, QStringLiteral("New: 2"));
+    form.SetStatusText(2, QStringLiteral("Mail Check completed at 14:06:31 with 0 error(s)"));
+}
+
+void FillLog(TLogList& log)
+{
+    const char* actions[] = {"Connected",
+                             "User Account is valid",
+                             "Password is valid",
+                             "Checking for messages",
+                             "Retrieving headers",
+                             "Retrieving size",
+                             "Retrieving headers",
+                             "Retrieving size",
+                             "ERROR - Connection to Work failed.",
+                             "Connected",
+                             "User Account is valid",
+                             "Password is valid",
+                             "Checking for messages"};
+    int second = 7;
+    for (const char* action : actions) {
+        log.Add({QStringLiteral("06/12/00 14:06:%1").arg(second, 2, 10, QLatin1Char('0')),
+                 QString::fromLatin1(action)});
+        second += 2;
+    }
+}
+
+QImage IconSheet()
+{
+    const int sizes[] = {16, 22, 32, 48};
+    const int columns = Icons::ToolBarImageCount + 3;
+    QImage sheet(columns * 56 + 8, 4 * 56 + 8, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    for (int row = 0; row < 4; ++row) {
+        const int size = sizes[row];
+        for (int column = 0; column < columns; ++column) {
+            QIcon icon;
+            if (column < Icons::ToolBarImageCount)
+                icon = Icons::ToolBarImage(column);
+            else if (column == Icons::ToolBarImageCount)
+                icon = Icons::ProgramIcon();
+            else
+                icon = Icons::MailWaitingFrame(column - Icons::ToolBarImageCount - 1);
+            const int x = 8 + column * 56 + (48 - size) / 2;
+            const int y = 8 + row * 56 + (48 - size) / 2;
+            painter.drawPixmap(x, y, icon.pixmap(size, size));
+        }
+    }
+    return sheet;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Mailbeacon"));
+    QApplication::setWindowIcon(Icons::ProgramIcon());
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: mb_screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const QDir output(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir scratch;
+    TFileKeyStore store((scratch.path() + QStringLiteral("/store.reg")).toStdString());
+
+    TMainForm form(store);
+    form.move(40, 60);
+    FillMainWindow(form);
+    bool saved = Save(form, output.filePath(QStringLiteral("main-window.png")));
+
+    FillLog(form.LogList);
+    TLogForm logForm(TDialogs::Standard(), &form);
+    logForm.AssignLog(form.LogList);
+    form.PlaceDialog(&logForm);
+    saved = Save(logForm, output.filePath(QStringLiteral("log-window.png"))) && saved;
+    logForm.hide();
+
+    saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
+    form.ExitRequested = true;
+    return saved ? 0 : 1;
+}
