@@ -440,10 +440,11 @@ TEST(LinuxProbesInNamespace, LanThroughAProxyNeedsTheProxySetting)
 
 TEST(LinuxProbesInNamespace, LinkWithoutCarrierIsNotTheLan)
 {
-    // With its peer down, v0 is up but not running; its address and route stay configured.
+    // With its peer never brought up, v0 is up but has no carrier from the start; taking a
+    // running peer down instead would race with the kernel's delayed carrier update.
     TScenario scenario;
-    scenario.Commands =
-        Plus(VethPair, {"ip route add default via 10.0.0.2 dev v0", "ip link set v1 down"});
+    scenario.Commands = {"ip link add v0 type veth peer name v1", "ip addr add 10.0.0.1/24 dev v0",
+                         "ip link set v0 up", "ip route add default via 10.0.0.2 dev v0"};
     RUN_IN_NAMESPACE(report, scenario);
     EXPECT_TRUE(report.NetworkPresent);
     EXPECT_EQ(report.Flags, 0u);
