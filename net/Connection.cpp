@@ -1,0 +1,60 @@
+#include "Connection.h"
+
+#include <utility>
+
+TConnection::TConnection()
+    : FProbes(PlatformConnectionProbes())
+{}
+
+TConnection::TConnection(std::shared_ptr<IConnectionProbes> probes)
+    : FProbes(std::move(probes))
+{}
+
+void TConnection::SetProbes(std::shared_ptr<IConnectionProbes> probes)
+{
+    FProbes = std::move(probes);
+}
+
+// Addresses are gathered only when the last resort is reached: the other branches never
+// need them, and a call every second should not pay for them.
+bool TConnection::NetworkWithAddresses(std::size_t minimum) const
+{
+    return FProbes->NetworkPresent() && FProbes->LocalAddresses().size() >= minimum;
+}
+
+// Each branch takes one reading of the connected-state flags, so the LAN, proxy and modem
+// bits it combines describe the same moment.
+bool TConnection::IsOnline() const
+{
+    if (!FProbes)
+        return false;
+
+    if ((ConnectionType & DialUp) != 0) {
+        if (FProbes->DialUpAvailable())
+            return FProbes->DialUpConnected();
+        if (FProbes->QueryAvailable())
+            return (FProbes->ConnectedStateFlags() & ConnectedState::Modem) != 0;
+        // A dial-up link adds its own address to the one the machine always has.
+        return NetworkWithAddresses(2);
+    }
+
+    const bool direct = (ConnectionType & Direct) != 0 && (ConnectionType & 4) == 0;
+    if (direct) {
+        if (FProbes->QueryAvailable())
+            return (FProbes->ConnectedStateFlags() &
+                    (ConnectedState::Lan | ConnectedState::Modem)) != 0;
+        return NetworkWithAddresses(1);
+    }
+
+    if (ConnectionType == DirectThroughProxy) {
+        if (FProbes->QueryAvailable()) {
+            const std::uint32_t flags = FProbes->ConnectedStateFlags();
+            const bool lanThroughProxy =
+                (flags & ConnectedState::Lan) != 0 && (flags & ConnectedState::Proxy) != 0;
+            return lanThroughProxy || (flags & ConnectedState::Modem) != 0;
+        }
+        return NetworkWithAddresses(1);
+    }
+
+    return false;
+}
