@@ -266,7 +266,8 @@ std::size_t TLibraryCallbacks::Header(char* data, std::size_t size, std::size_t 
             request->HeadersDone = true;
         }
         request->BlockHeaders.clear();
-    } else if ((data[0] == ' ' || data[0] == '\t') && !request->BlockHeaders.empty()) {
+    } else if (length > 0 && (data[0] == ' ' || data[0] == '\t') &&
+               !request->BlockHeaders.empty()) {
         request->BlockHeaders.back().second += ' ';
         request->BlockHeaders.back().second += line;
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {

@@ -158,9 +158,19 @@ TVersionCheckResult RunVersionCheck(TSimpleHTTP& http, const std::string& host,
                                     const std::string& installedVersion)
 {
     std::string body;
+    const THTTPTransferProgressEvent previous = http.OnTransferProgress;
+    http.OnTransferProgress = [&previous](TSimpleHTTP& sender, const THTTPProgressInfo& info) {
+        if (info.BytesTransferred > MaxVersionFileSize)
+            throw EVersionFileError("The version file is larger than " +
+                                    std::to_string(MaxVersionFileSize) + " bytes");
+        if (previous)
+            previous(sender, info);
+    };
     try {
         http.Get(VersionFileURL(host), body);
+        http.OnTransferProgress = previous;
     } catch (const std::exception& error) {
+        http.OnTransferProgress = previous;
         TVersionCheckResult result;
         result.StatusText = VersionErrorText(host);
         result.Error = error.what();

@@ -14,6 +14,8 @@ inline constexpr const char* InstalledVersion = "2.0";
 inline constexpr const char* InstalledDate = "Jun 13 2000";
 // Where the vendor's web server publishes the latest version.
 inline constexpr const char* VersionFilePath = "/versions/beaconer.dat";
+// Anything larger is not a version file; reading stops there rather than fill the memory.
+inline constexpr long long MaxVersionFileSize = 1024 * 1024;
 
 // A version file that cannot be used: a missing line, or a version that is not a number.
 class EVersionFileError : public std::runtime_error
@@ -64,8 +66,9 @@ TVersionCheckResult ReadVersionFile(const std::string& body, const std::string& 
 void ConfigureVersionHTTP(TSimpleHTTP& http, const TConnection& connection);
 
 // Fetches the version file from host with http and reads it. Never throws: every failure ends
-// in the status text "Error connecting to " + host. Blocks until the request ends, so the window
-// runs it on a worker thread (and may Cancel() the client from the GUI thread when it closes).
+// in the status text "Error connecting to " + host, a body larger than MaxVersionFileSize too.
+// Blocks until the request ends, so the window runs it on a worker thread (and may Cancel() the
+// client from the GUI thread when it closes).
 TVersionCheckResult RunVersionCheck(TSimpleHTTP& http, const std::string& host,
                                     const std::string& decimalSeparator,
                                     const std::string& installedVersion = InstalledVersion);

@@ -29,6 +29,7 @@ TWinInetControl::TWinInetControl()
 TWinInetControl::~TWinInetControl()
 {
     FDestroying = true;
+    FPendingException = nullptr;
     CloseSession();
 }
 

@@ -17,7 +17,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum TWinInetState
+// Values outside the named ones are possible (their text says so), hence the fixed type.
+enum TWinInetState : int
 {
     wisDisconnecting = 0,
     wisNotConnected = 1,

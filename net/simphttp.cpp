@@ -137,7 +137,9 @@ TSimpleHTTP::TSimpleHTTP()
 
 TSimpleHTTP::~TSimpleHTTP()
 {
+    // No event fires from here on, so closing can throw nothing.
     FDestroying = true;
+    FPendingException = nullptr;
     CloseConnection();
 }
 

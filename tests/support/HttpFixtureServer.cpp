@@ -116,7 +116,7 @@ THttpFixtureServer::~THttpFixtureServer()
     FAcceptor.join();
     ::close(FListener);
     // No new worker starts once the acceptor has ended.
-    for (auto& worker : FWorkers)
+    for (auto& [id, worker] : FWorkers)
         worker.join();
 }
 
@@ -154,7 +154,17 @@ void THttpFixtureServer::AcceptLoop()
         }
         ++FConnections;
         FOpen.push_back(fd);
-        FWorkers.emplace_back([this, fd] { Handle(fd); });
+        for (int id : FEnded) {
+            FWorkers[id].join();
+            FWorkers.erase(id);
+        }
+        FEnded.clear();
+        const int id = FNextWorker++;
+        FWorkers[id] = std::thread([this, fd, id] {
+            Handle(fd);
+            std::lock_guard ended(FMutex);
+            FEnded.push_back(id);
+        });
     }
 }
 

@@ -80,7 +80,10 @@ private:
     std::vector<TRequest> FRequests;
     std::vector<int> FOpen;
     int FConnections = 0;
-    std::vector<std::thread> FWorkers;
+    // One thread per connection; those that ended are joined as new ones start.
+    std::map<int, std::thread> FWorkers;
+    std::vector<int> FEnded;
+    int FNextWorker = 0;
     std::thread FAcceptor;
 };
 

@@ -169,6 +169,13 @@ TEST_F(VersionCheckServer, ErrorPageAndUnreachableServerEndInTheErrorText)
     EXPECT_FALSE(refused.LatestVersion.has_value());
     EXPECT_EQ(refused.StatusText, "Error connecting to " + closed);
     EXPECT_EQ(refused.Error, "Unable to connect to 127.0.0.1");
+
+    Server.Serve(VersionFilePath,
+                 THttpFixtureServer::Ok("2.1\nd\nu\n" + std::string(MaxVersionFileSize, ' ')));
+    const auto huge = Check();
+    EXPECT_FALSE(huge.Succeeded);
+    EXPECT_EQ(huge.Error, "The version file is larger than 1048576 bytes");
+    EXPECT_FALSE(static_cast<bool>(Http.OnTransferProgress));
 }
 
 } // namespace
