@@ -1,0 +1,663 @@
+#include "net/simphttp.h"
+
+#include "net/InternetSession.h"
+#include "net/ProxyList.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+namespace {
+
+using namespace std::chrono_literals;
+using TClock = THTTPRequest::TClock;
+
+constexpr const char* AgentName = "Mailbeacon";
+// The library's own connect time-out comes first; this is only the guard behind it.
+constexpr auto ConnectGrace = 500ms;
+// Longest single wait, so that a missed wake-up costs at most this much.
+constexpr auto LongestWait = 1000ms;
+
+std::string Number(std::uint64_t value)
+{
+    return std::to_string(value);
+}
+
+// A parsed URL, freed when it goes out of scope.
+class TParsedURL
+{
+public:
+    TParsedURL()
+        : FHandle(curl_url())
+    {}
+    ~TParsedURL() { curl_url_cleanup(FHandle); }
+    TParsedURL(const TParsedURL&) = delete;
+    TParsedURL& operator=(const TParsedURL&) = delete;
+
+    CURLU* Handle() const { return FHandle; }
+
+    // The part, or empty when the URL has none.
+    std::string Part(CURLUPart part, unsigned int flags = 0) const
+    {
+        char* text = nullptr;
+        if (curl_url_get(FHandle, part, &text, flags) != CURLUE_OK || text == nullptr)
+            return {};
+        std::string result(text);
+        curl_free(text);
+        return result;
+    }
+
+private:
+    CURLU* FHandle;
+};
+
+std::string HostForURL(const std::string& host)
+{
+    if (host.find(':') != std::string::npos && host.front() != '[')
+        return "[" + host + "]";
+    return host;
+}
+
+bool IsTokenChar(unsigned char c)
+{
+    return std::isalnum(c) != 0 ||
+           std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// "Name: value" with a proper field name and no line break or other control character.
+bool IsHeaderLine(const std::string& line)
+{
+    const auto colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos)
+        return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        if (!IsTokenChar(static_cast<unsigned char>(line[i])))
+            return false;
+    }
+    return std::none_of(line.begin() + static_cast<std::ptrdiff_t>(colon), line.end(),
+                        [](unsigned char c) { return c < 0x20 && c != '\t'; });
+}
+
+bool HasHeader(const std::vector<std::string>& lines, std::string_view name)
+{
+    return std::any_of(lines.begin(), lines.end(), [name](const std::string& line) {
+        if (line.size() <= name.size() || line[name.size()] != ':')
+            return false;
+        return std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) ==
+                   std::tolower(static_cast<unsigned char>(b));
+        });
+    });
+}
+
+} // namespace
+
+std::int64_t THTTPHeaderInfo::QueryNumber(std::uint32_t level)
+{
+    const THTTPRequest* request = FOwner.FRequest.get();
+    if (request == nullptr)
+        return 0;
+    std::uint32_t code = 0;
+    std::int64_t value = 0;
+    if (!request->HeadersDone) {
+        code = InternetError::IncorrectHandleState;
+    } else if (level == StatusCodeLevel) {
+        value = request->StatusCode;
+    } else if (level == ContentLengthLevel) {
+        code = InternetError::HeaderNotFound;
+        for (const auto& [name, text] : request->ResponseHeaders) {
+            if (name != "content-length" || text.empty() || text.size() > 18 ||
+                !std::all_of(text.begin(), text.end(),
+                             [](unsigned char c) { return std::isdigit(c) != 0; }))
+                continue;
+            value = std::stoll(text);
+            code = 0;
+        }
+    } else {
+        code = InternetError::InvalidQueryRequest;
+    }
+    if (code == 0)
+        return value;
+    if (!FOwner.SilentExceptions)
+        throw ESimpleHTTPError("Error " + Number(code) + " (" + FOwner.LastResponseText() +
+                               ") querying HTTP response header");
+    return 0;
+}
+
+TSimpleHTTP::TSimpleHTTP()
+    : FHeaderInfo(*this)
+{
+    Port = 80;
+    SilentExceptions = false;
+}
+
+TSimpleHTTP::~TSimpleHTTP()
+{
+    // No event fires from here on, so closing can throw nothing.
+    FDestroying = true;
+    FPendingException = nullptr;
+    CloseConnection();
+}
+
+void TSimpleHTTP::SetBlockSize(std::int32_t value)
+{
+    FBlockSize = value;
+    // The library's answer does not matter: it keeps its own buffer size when it refuses one.
+    if (FRequest && FRequest->Easy != nullptr)
+        curl_easy_setopt(FRequest->Easy, CURLOPT_BUFFERSIZE, static_cast<long>(value));
+}
+
+void TSimpleHTTP::SetEnableSSL(bool value)
+{
+    FEnableSSL = value;
+    SetRequestFlag(SecureFlag, value);
+}
+
+std::string TSimpleHTTP::RequestURL() const
+{
+    return FRequest ? FRequest->Url : std::string();
+}
+
+bool TSimpleHTTP::CrackURL(std::string& url)
+{
+    if (url.find("://") == std::string::npos)
+        return false;
+
+    TParsedURL parsed;
+    std::uint32_t code = 0;
+    std::string reason;
+    if (parsed.Handle() == nullptr) {
+        code = InternetError::InternalError;
+        reason = "Out of memory";
+    } else if (const CURLUcode rc = curl_url_set(parsed.Handle(), CURLUPART_URL, url.c_str(),
+                                                 CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS);
+               rc != CURLUE_OK) {
+        code = rc == CURLUE_UNSUPPORTED_SCHEME || rc == CURLUE_BAD_SCHEME
+                   ? InternetError::UnrecognizedScheme
+                   : InternetError::InvalidUrl;
+        reason = curl_url_strerror(rc);
+    }
+
+    std::string scheme, host, user, password, port, path, query, fragment;
+    if (code == 0) {
+        scheme = parsed.Part(CURLUPART_SCHEME);
+        host = parsed.Part(CURLUPART_HOST);
+        user = parsed.Part(CURLUPART_USER, CURLU_URLDECODE);
+        password = parsed.Part(CURLUPART_PASSWORD, CURLU_URLDECODE);
+        port = parsed.Part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+        path = parsed.Part(CURLUPART_PATH);
+        query = parsed.Part(CURLUPART_QUERY);
+        fragment = parsed.Part(CURLUPART_FRAGMENT);
+        const std::string extra =
+            (query.empty() ? "" : "?" + query) + (fragment.empty() ? "" : "#" + fragment);
+        for (const std::string* part : std::initializer_list<const std::string*>{
+                 &scheme, &host, &user, &password, &path, &extra}) {
+            if (part->size() > MaxUrlPartLength) {
+                code = InternetError::InsufficientBuffer;
+                reason =
+                    "A part of the URL is longer than " + Number(MaxUrlPartLength) + " characters";
+            }
+        }
+    }
+    if (code != 0) {
+        SetLastResponseText(reason);
+        if (!SilentExceptions)
+            throw ESimpleHTTPError("Error " + Number(code) + " (" + LastResponseText() +
+                                   ") cracking URL " + url);
+        return false;
+    }
+
+    Port = port.empty() ? 0 : std::stoi(port);
+    if (scheme == "http")
+        SetEnableSSL(false);
+    else if (scheme == "https")
+        SetEnableSSL(true);
+    if (!host.empty())
+        HostName = host;
+    if (!user.empty())
+        UserName = user;
+    if (!password.empty())
+        Password = password;
+    if (!path.empty()) {
+        url = path;
+        if (!query.empty())
+            url += "?" + query;
+        if (!fragment.empty())
+            url += "#" + fragment;
+    }
+    return true;
+}
+
+bool TSimpleHTTP::OpenConnection()
+{
+    const bool result = TWinInetControl::OpenConnection();
+    FConnection.reset();
+    std::uint32_t code = InternetError::InternalError;
+    if (!HasSession()) {
+        SetLastResponseText("The library session could not be created");
+    } else if (HostName.empty()) {
+        code = InternetError::NameNotResolved;
+        SetLastResponseText("No host name");
+    } else if (Port < 0 || Port > std::numeric_limits<std::uint16_t>::max()) {
+        // Never cut down to 16 bits: that would reach some other port.
+        code = InternetError::InvalidUrl;
+        SetLastResponseText("Port " + std::to_string(Port) + " is out of range");
+    } else {
+        FConnection =
+            TServerConnection{HostName, static_cast<std::uint16_t>(Port), UserName, Password};
+        return true;
+    }
+    CloseSession();
+    RaiseConnectError(code);
+    return result;
+}
+
+bool TSimpleHTTP::OpenRequest(std::string url, const std::string& verb)
+{
+    if (FInLibrary > 0)
+        throw std::logic_error("TSimpleHTTP: a request was started from one of its own events");
+    CloseRequest();
+    SetLastResponseText({});
+    CrackURL(url);
+    OpenConnection();
+    if (!FConnection)
+        return SendRequest(verb);
+
+    auto request = std::make_unique<THTTPRequest>();
+    if (request->Easy == nullptr) {
+        SetLastResponseText("The request could not be created");
+        return SendRequest(verb);
+    }
+    request->Verb = verb.empty() ? "GET" : verb;
+    const std::string object = !url.empty() && url.front() == '/' ? url : "/" + url;
+    request->Url = std::string(FEnableSSL ? "https://" : "http://") +
+                   HostForURL(FConnection->Host) +
+                   (FConnection->Port != 0 ? ":" + Number(FConnection->Port) : "") + object;
+    FRequest = std::move(request);
+
+    CURL* easy = FRequest->Easy;
+    TLibraryCallbacks::Install(*this, *FRequest);
+    curl_easy_setopt(easy, CURLOPT_URL, FRequest->Url.c_str());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, FRequest->ErrorBuffer);
+    // No signals: the client may run on any thread, and time-outs are kept without alarms.
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, AgentName);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(MaxRedirects));
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(FBlockSize));
+    if (!Referrer.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, Referrer.c_str());
+    if (!FConnection->UserName.empty()) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, FConnection->UserName.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, FConnection->Password.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+    const TInternetSession& session = *Session();
+    if (session.AccessType != 0) {
+        // An empty proxy also keeps the library from taking one from the environment.
+        const std::string proxy =
+            session.AccessType == 3 && !BypassesProxy(session.ProxyBypassList, FConnection->Host)
+                ? SelectProxy(session.ProxyName, FEnableSSL)
+                : std::string();
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    }
+
+    if (!FOptionalHeaders.empty() && !AddOptionalHeaders() && !SilentExceptions)
+        throw ESimpleHTTPError("Error " + Number(InternetError::InvalidHeader) + " (" +
+                               LastResponseText() + ") adding post headers");
+    return SendRequest(verb);
+}
+
+bool TSimpleHTTP::AddOptionalHeaders()
+{
+    for (const auto& line : FOptionalHeaders) {
+        if (line.empty())
+            continue;
+        if (!IsHeaderLine(line)) {
+            SetLastResponseText("Not a header line: " + line);
+            return false;
+        }
+    }
+    for (const auto& line : FOptionalHeaders) {
+        if (!line.empty())
+            FRequest->Headers = curl_slist_append(FRequest->Headers, line.c_str());
+    }
+    return true;
+}
+
+bool TSimpleHTTP::SendRequest(const std::string& verb)
+{
+    if (FInLibrary > 0)
+        throw std::logic_error("TSimpleHTTP: a request was sent from one of its own events");
+    if (!FRequest || !FConnection || !HasSession()) {
+        // Nothing to send: the failure was reported, or silenced, where it happened.
+        SetState(wisNotConnected);
+        if (!SilentExceptions)
+            throw ESimpleHTTPError("Unable to send request to " + HostName + " (" +
+                                   LastResponseText() + ")");
+        return false;
+    }
+
+    THTTPRequest& request = *FRequest;
+    CURL* easy = request.Easy;
+    const bool withBody = verb == "POST" || verb == "PUT";
+    request.Body.clear();
+    if (withBody) {
+        for (const auto& line : FPostData)
+            request.Body += line + "\r\n";
+        if (!request.Body.empty())
+            request.Body.resize(request.Body.size() - 2);
+    }
+    if (request.Verb == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else if (request.Verb == "GET" && !withBody) {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.Verb.c_str());
+        if (withBody) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.Body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.Body.c_str());
+        }
+    }
+
+    curl_slist* headers = nullptr;
+    for (const curl_slist* item = request.Headers; item != nullptr; item = item->next)
+        headers = curl_slist_append(headers, item->data);
+    if ((RequestFlags() & ReloadFlag) != 0) {
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+    }
+    // The body goes at once, and has no content type unless the caller gives one.
+    headers = curl_slist_append(headers, "Expect:");
+    if (withBody && !HasHeader(FOptionalHeaders, "Content-Type"))
+        headers = curl_slist_append(headers, "Content-Type:");
+    curl_slist_free_all(request.Headers);
+    request.Headers = headers;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.Headers);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeout()));
+
+    const std::uint32_t attempts = std::max<std::uint32_t>(1, ConnectRetries());
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        StartAttempt();
+        Drive([&request] { return request.HeadersDone; });
+        request.Sent = request.HeadersDone || (request.Finished && request.ErrorCode == 0);
+        const bool again = !request.Sent && !request.Connected && attempt < attempts &&
+                           !Cancelled() &&
+                           (request.ErrorCode == InternetError::CannotConnect ||
+                            request.ErrorCode == InternetError::Timeout);
+        if (!again)
+            break;
+    }
+
+    if (request.Sent) {
+        if (OnConnected)
+            OnConnected(*this);
+        // A short answer may have come whole and its connection closed already; the state
+        // then stays "not connected" rather than claim a connection that is gone.
+        if (!request.Finished || State() != wisNotConnected)
+            SetState(wisConnected);
+        return true;
+    }
+    SetLastResponseText(request.ErrorText);
+    const bool connectionFailed = !request.Connected &&
+                                  request.ErrorCode != InternetError::OperationCancelled &&
+                                  request.ErrorCode != InternetError::InvalidUrl &&
+                                  request.ErrorCode != InternetError::UnrecognizedScheme;
+    if (connectionFailed) {
+        // As with a failed server connection: the session closes, and the next request opens
+        // a new one with the options of that time.
+        CloseSession();
+        RaiseConnectError(request.ErrorCode);
+        return false;
+    }
+    SetState(wisNotConnected);
+    if (!SilentExceptions)
+        throw ESimpleHTTPError("Unable to send request to " + HostName + " (" + LastResponseText() +
+                               ")");
+    return false;
+}
+
+void TSimpleHTTP::StartAttempt()
+{
+    THTTPRequest& request = *FRequest;
+    TInternetSession& session = *Session();
+    if (session.Attached.erase(request.Easy) > 0) {
+        TLibraryCall call(FInLibrary);
+        curl_multi_remove_handle(session.Multi, request.Easy);
+    }
+    request.Sent = request.Connected = request.HeadersDone = request.Finished = false;
+    request.ErrorCode = 0;
+    request.ErrorText.clear();
+    request.ErrorBuffer[0] = '\0';
+    request.StatusCode = request.BlockStatus = 0;
+    request.BlockHasLocation = false;
+    request.ResponseHeaders.clear();
+    request.BlockHeaders.clear();
+    request.Pending.clear();
+    request.PendingOffset = 0;
+    request.AttemptStart = request.LastActivity = TClock::now();
+    RethrowPending();
+    if (const CURLMcode rc = curl_multi_add_handle(session.Multi, request.Easy); rc != CURLM_OK) {
+        GiveUp(InternetError::InternalError, curl_multi_strerror(rc));
+        return;
+    }
+    session.Attached.insert(request.Easy);
+}
+
+void TSimpleHTTP::Drive(const std::function<bool()>& enough)
+{
+    THTTPRequest& request = *FRequest;
+    while (!request.Finished && !enough()) {
+        TInternetSession* session = Session();
+        if (session == nullptr) {
+            GiveUp(InternetError::IncorrectHandleState, "The session was closed");
+            break;
+        }
+        if (Cancelled()) {
+            GiveUp(InternetError::OperationCancelled, "The request was cancelled");
+            break;
+        }
+        int running = 0;
+        CURLMcode rc = CURLM_OK;
+        {
+            TLibraryCall call(FInLibrary);
+            rc = curl_multi_perform(session->Multi, &running);
+        }
+        if (FPendingException)
+            GiveUp(InternetError::OperationCancelled, "An event handler failed");
+        if (rc != CURLM_OK) {
+            GiveUp(InternetError::InternalError, curl_multi_strerror(rc));
+            break;
+        }
+        CollectFinished();
+        if (request.Finished || enough())
+            break;
+
+        const auto now = TClock::now();
+        const auto deadline =
+            request.Connected
+                ? request.LastActivity + std::chrono::milliseconds(ReceiveTimeout())
+                : request.AttemptStart + std::chrono::milliseconds(session->ConnectTimeout) +
+                      ConnectGrace;
+        if (now >= deadline) {
+            if (request.Connected)
+                GiveUp(InternetError::Timeout,
+                       "No data received for " + Number(ReceiveTimeout()) + " ms");
+            else
+                GiveUp(InternetError::Timeout,
+                       "Connection timed out after " + Number(session->ConnectTimeout) + " ms");
+            break;
+        }
+        const auto wait =
+            std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now),
+                     std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait));
+        TLibraryCall call(FInLibrary);
+        curl_multi_poll(session->Multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+    }
+}
+
+void TSimpleHTTP::CollectFinished()
+{
+    THTTPRequest& request = *FRequest;
+    TInternetSession& session = *Session();
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(session.Multi, &left)) {
+        if (message->msg != CURLMSG_DONE || message->easy_handle != request.Easy)
+            continue;
+        const CURLcode result = message->data.result;
+        session.Attached.erase(request.Easy);
+        {
+            // Hands a kept-alive connection back to the session for the next request.
+            TLibraryCall call(FInLibrary);
+            curl_multi_remove_handle(session.Multi, request.Easy);
+        }
+        request.Finished = true;
+        if (Cancelled() && result != CURLE_OK) {
+            request.ErrorCode = InternetError::OperationCancelled;
+            request.ErrorText = "The request was cancelled";
+        } else if (result != CURLE_OK) {
+            request.ErrorCode = InternetErrorFromCurl(result);
+            request.ErrorText =
+                request.ErrorBuffer[0] != '\0' ? request.ErrorBuffer : curl_easy_strerror(result);
+        }
+        break;
+    }
+    RethrowPending();
+}
+
+void TSimpleHTTP::GiveUp(std::uint32_t code, const std::string& text)
+{
+    THTTPRequest& request = *FRequest;
+    if (TInternetSession* session = Session(); session && session->Attached.erase(request.Easy)) {
+        TLibraryCall call(FInLibrary);
+        curl_multi_remove_handle(session->Multi, request.Easy);
+    }
+    request.Finished = true;
+    request.ErrorCode = code;
+    request.ErrorText = text;
+    RethrowPending();
+}
+
+bool TSimpleHTTP::ReadResponse(std::string& stream)
+{
+    if (FInLibrary > 0)
+        throw std::logic_error("TSimpleHTTP: a response was read from one of its own events");
+    FProgressInfo = {};
+    try {
+        FProgressInfo.TotalSize = FHeaderInfo.ContentLength();
+    } catch (const ESimpleHTTPError&) {
+        // An unknown length only means that the progress cannot be shown as a share.
+    }
+    // The stream holds this body only, never the tail of an earlier, longer one.
+    stream.clear();
+    if (!FRequest || !FRequest->Sent) {
+        if (FRequest && FRequest->ErrorCode != 0) {
+            SetLastResponseText(FRequest->ErrorText);
+            RaiseReadError(FRequest->ErrorCode);
+        }
+        RaiseReadError(InternetError::IncorrectHandleState);
+    }
+
+    THTTPRequest& request = *FRequest;
+    // A block size of 0 or less reads what the buffer holds, as a negative one always has.
+    const std::size_t blockLimit =
+        FBlockSize <= 0 ? ReadBufferSize
+                        : std::min(static_cast<std::size_t>(FBlockSize), ReadBufferSize);
+    for (;;) {
+        if (request.Available() == 0 && !request.Finished)
+            Drive([&request] { return request.Available() > 0; });
+        const std::size_t count = std::min(blockLimit, request.Available());
+        if (count == 0) {
+            if (request.ErrorCode != 0) {
+                SetLastResponseText(request.ErrorText);
+                RaiseReadError(request.ErrorCode);
+            }
+            break;
+        }
+        stream.append(request.Pending, request.PendingOffset, count);
+        request.PendingOffset += count;
+        FProgressInfo.BytesTransferred += static_cast<std::int64_t>(count);
+        if (OnTransferProgress)
+            OnTransferProgress(*this, FProgressInfo);
+        if (QuickProgress)
+            UpdateQuickProgress();
+    }
+    return true;
+}
+
+void TSimpleHTTP::RaiseReadError(std::uint32_t code)
+{
+    throw EWinInetError("Error " + Number(code) + " (" + LastResponseText() + ") reading URL " +
+                        RequestURL());
+}
+
+void TSimpleHTTP::Get(std::string url, std::string& stream)
+{
+    try {
+        OpenRequest(std::move(url), std::string());
+        ReadResponse(stream);
+    } catch (...) {
+        SetState(wisNotConnected);
+        throw;
+    }
+    SetState(wisNotConnected);
+}
+
+void TSimpleHTTP::UpdateQuickProgress()
+{
+    if (QuickProgressMinor == nullptr)
+        return;
+    QuickProgressMinor->SetMaximum(100);
+    int position = 0;
+    if (FProgressInfo.TotalSize > 0) {
+        // The default rounding mode takes halves to the even neighbour.
+        position =
+            static_cast<int>(std::nearbyint(static_cast<double>(FProgressInfo.BytesTransferred) /
+                                            static_cast<double>(FProgressInfo.TotalSize) * 100.0));
+    }
+    QuickProgressMinor->SetPosition(position);
+}
+
+void TSimpleHTTP::CloseRequest()
+{
+    if (!FRequest)
+        return;
+    std::unique_ptr<THTTPRequest> request = std::move(FRequest);
+    {
+        TLibraryCall call(FInLibrary);
+        if (TInternetSession* session = Session();
+            session && session->Attached.erase(request->Easy))
+            curl_multi_remove_handle(session->Multi, request->Easy);
+        request.reset();
+    }
+    RethrowPending();
+}
+
+bool TSimpleHTTP::CloseConnection()
+{
+    if (FInLibrary > 0)
+        return false;
+    bool closed = true;
+    try {
+        CloseRequest();
+    } catch (const std::exception&) {
+        closed = false;
+    }
+    FConnection.reset();
+    try {
+        TWinInetControl::CloseConnection();
+    } catch (const std::exception&) {
+        closed = false;
+    }
+    return closed;
+}
