@@ -226,6 +226,18 @@ void TWireSocket::SetBufferChunk(std::int32_t value)
     ResetBuffer();
 }
 
+std::size_t TWireSocket::NextBufferSize(std::size_t length, std::size_t position, std::size_t chunk)
+{
+    const long long l = static_cast<long long>(length);
+    const long long p = static_cast<long long>(position);
+    const long long c = static_cast<long long>(chunk);
+    if (l - p < p / 2)
+        return length + chunk;
+    if (l - p > 2 * c && l - c > c)
+        return length - chunk;
+    return length;
+}
+
 void TWireSocket::ResetBuffer()
 {
     FInBufferStart = 1;
@@ -334,16 +346,10 @@ void TWireSocket::FillBuffer()
         FInBufferStart = 1;
         FInBufferEnd = unread + 1;
     }
-    const long long length = static_cast<long long>(FInBuffer.size());
-    const long long position = static_cast<long long>(FInBufferEnd);
-    const long long chunk = FBufferChunk;
-    if (length - position < position / 2)
-        FInBuffer.resize(static_cast<std::size_t>(length + chunk));
-    else if (length - position > 2 * chunk && length - chunk > chunk)
-        FInBuffer.resize(static_cast<std::size_t>(length - chunk));
+    FInBuffer.resize(NextBufferSize(FInBuffer.size(), FInBufferEnd, FBufferChunk));
     // A buffer filled to its last byte must still take at least one more.
     if (FInBuffer.size() < FInBufferEnd)
-        FInBuffer.resize(FInBufferEnd - 1 + static_cast<std::size_t>(chunk));
+        FInBuffer.resize(FInBufferEnd - 1 + static_cast<std::size_t>(FBufferChunk));
 
     const std::size_t room = FInBuffer.size() - (FInBufferEnd - 1);
     char* target = FInBuffer.data() + FInBufferEnd - 1;

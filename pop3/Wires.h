@@ -178,6 +178,11 @@ public:
 
     TWireSocket();
 
+    // The receive buffer's next capacity for capacity length, first free position position
+    // (1-based) and step chunk: one step more when less than half the unread count is free,
+    // one step less when more than two steps are free and more than one would remain.
+    static std::size_t NextBufferSize(std::size_t length, std::size_t position, std::size_t chunk);
+
     bool UseNagle = true;
     // File that receives a trace of the commands sent ("O: ") and the reply lines read
     // ("I: "); empty for none. Passwords never reach it.
@@ -205,7 +210,7 @@ public:
     void SetBufferChunk(std::int32_t value);
     // The receive buffer's capacity and the 1-based position of its first free byte.
     std::size_t InBufferSize() const { return FInBuffer.size(); }
-    std::size_t InBufferEnd() const { return FInBufferEnd - FInBufferStart; }
+    std::size_t InBufferEnd() const { return FInBufferEnd - FInBufferStart + 1; }
     std::int32_t WorkDone() const { return FWorkDone; }
     std::int32_t WorkSize() const { return FWorkSize; }
 
