@@ -30,12 +30,25 @@ bool IsFoldBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+// RFC 5322 §2.2: the field name ends at the first colon, and the blank after it is optional;
+// "Subject:Hello" is as much a Subject as "Subject: Hello".
 std::string NewEntry(std::string line)
 {
-    const std::size_t separator = line.find(": ");
-    if (separator != std::string::npos)
-        line.replace(separator, 2, "=");
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return line;
+    const bool blank =
+        colon + 1 < line.size() && (line[colon + 1] == ' ' || line[colon + 1] == '\t');
+    line.replace(colon, blank ? 2 : 1, "=");
     return line;
+}
+
+// A day or year written with blanks before it (as in "Sun,  6 Dec 2026") still counts.
+bool TryParseDateNumber(std::string_view text, int& value)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    return TryParseInt(text, value);
 }
 
 template <std::size_t N>
@@ -175,7 +188,7 @@ TDateTime ParseMessageDate(std::string_view value)
         dayLength = 2;
     }
     int day = 1;
-    if (!TryParseInt(Copy(text, 1, dayLength), day))
+    if (!TryParseDateNumber(Copy(text, 1, dayLength), day))
         day = 1;
 
     const int monthIndex = IndexIn(Months, UpperCase(Copy(text, monthPos, 3)));
@@ -185,7 +198,7 @@ TDateTime ParseMessageDate(std::string_view value)
     const bool shortYear =
         length < monthPos + 6 || text[static_cast<std::size_t>(monthPos + 6 - 1)] == ' ';
     int year = 1900;
-    if (!TryParseInt(Copy(text, monthPos + 4, shortYear ? 2 : 4), year))
+    if (!TryParseDateNumber(Copy(text, monthPos + 4, shortYear ? 2 : 4), year))
         year = 1900;
     if (year < 80)
         year += 2000;

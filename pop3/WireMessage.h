@@ -73,7 +73,8 @@ private:
 };
 
 // Header lines joined as on the receiving path: a line starting with a blank or tab continues
-// the entry before it, every other line becomes an entry with its first ": " turned into "=".
+// the entry before it (tabs made blanks, trimmed, joined by one blank); every other line becomes
+// an entry with its first colon, and one blank or tab after it, turned into "=".
 std::vector<std::string> JoinFoldedLines(const std::vector<std::string>& lines);
 
 // One header value split at the commas that are outside a quoted part of an item; items are

@@ -1,0 +1,241 @@
+#include "Util.h"
+
+#include "pop3/StrUtils.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "Www, dd Mmm yyyy hh:mm:ss", the form in which characters 18 to 25 are the time.
+bool HasUsualDateForm(std::string_view header)
+{
+    static constexpr std::string_view Pattern = "A, 0 A 0 0:0:0";
+    static constexpr int Repeat[] = {3, 1, 1, 2, 1, 3, 1, 4, 1, 2, 1, 2, 1, 2};
+    std::size_t at = 0;
+    for (std::size_t p = 0; p < Pattern.size(); ++p) {
+        for (int n = 0; n < Repeat[p]; ++n, ++at) {
+            if (at >= header.size())
+                return false;
+            const char c = header[at];
+            const bool fits = Pattern[p] == 'A'   ? IsLetter(c)
+                              : Pattern[p] == '0' ? IsDigit(c)
+                                                  : c == Pattern[p];
+            if (!fits)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Digits at from, at most two; their count, 0 when there is none.
+std::size_t DigitRun(std::string_view text, std::size_t from, std::size_t most)
+{
+    std::size_t count = 0;
+    while (count < most && from + count < text.size() && IsDigit(text[from + count]))
+        ++count;
+    return count;
+}
+
+// The first time of day written h:mm, hh:mm, h:mm:ss or hh:mm:ss that is not part of a longer
+// run of digits or of a longer time.
+std::string_view FirstTimeOfDay(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!IsDigit(text[i]) || (i > 0 && (IsDigit(text[i - 1]) || text[i - 1] == ':')))
+            continue;
+        const std::size_t hour = DigitRun(text, i, 3);
+        if (hour == 0 || hour > 2)
+            continue;
+        std::size_t end = i + hour;
+        if (end >= text.size() || text[end] != ':' || DigitRun(text, end + 1, 3) != 2)
+            continue;
+        end += 3;
+        if (end < text.size() && text[end] == ':' && DigitRun(text, end + 1, 3) == 2)
+            end += 3;
+        if (end < text.size() && IsDigit(text[end]))
+            continue;
+        return text.substr(i, end - i);
+    }
+    return {};
+}
+
+bool IsUtf8Continuation(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+std::string FormatMessageDate(std::string_view header, TDateTime date,
+                              std::string_view dateSeparator)
+{
+    int year = 1899;
+    int month = 12;
+    int day = 30;
+    if (!DecodeDate(date, year, month, day)) {
+        year = 1899;
+        month = 12;
+        day = 30;
+    }
+    char digits[3][8];
+    std::snprintf(digits[0], sizeof digits[0], "%02d", day);
+    std::snprintf(digits[1], sizeof digits[1], "%02d", month);
+    std::snprintf(digits[2], sizeof digits[2], "%04d", year);
+    std::string result = std::string(digits[0]) + std::string(dateSeparator) + digits[1] +
+                         std::string(dateSeparator) + digits[2] + " ";
+    // Characters 18 to 25 hold the time only in the usual form; in any other form they hold
+    // whatever comes there, so the header's own time is taken instead.
+    if (HasUsualDateForm(header))
+        result += Copy(header, 18, 8);
+    else
+        result += FirstTimeOfDay(header);
+    return result;
+}
+
+std::string ExtractSenderName(std::string_view from)
+{
+    const std::size_t open = from.find('"');
+    if (open != std::string_view::npos) {
+        const std::size_t close = from.find('"', open + 1);
+        if (close == std::string_view::npos)
+            return {};
+        return std::string(from.substr(open + 1, close - open - 1));
+    }
+    const std::size_t angle = from.find(" <");
+    if (angle == std::string_view::npos)
+        return {};
+    return std::string(from.substr(0, angle));
+}
+
+std::string ExtractSenderAddress(std::string_view from)
+{
+    const std::size_t lt = from.find('<');
+    const std::size_t gt = from.find('>');
+    const long a = lt == std::string_view::npos ? 0 : static_cast<long>(lt) + 1;
+    const long b = gt == std::string_view::npos ? 0 : static_cast<long>(gt) + 1;
+    return Copy(from, a + 1, b - a - 1);
+}
+
+std::vector<std::string> ExtractBodyText(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> result;
+    // The text starts after the empty line that ends the header. Keying it to a "Status" header
+    // instead would show nothing from the many servers that add none, and header lines from
+    // those that do not put it last.
+    auto line = std::find(lines.begin(), lines.end(), std::string());
+    if (line == lines.end())
+        return result;
+    for (++line; line != lines.end(); ++line) {
+        const std::string upper = UpperCase(*line);
+        if (Contains(upper, "CONTENT-TYPE: APPLICATION") || Contains(upper, "<!DOCTYPE") ||
+            Contains(upper, "<HTML>"))
+            break;
+        const bool bookkeeping = Contains(upper, "MULTI-PART") || Contains(upper, "CONTENT-") ||
+                                 Contains(upper, "--BOUNDARY") || Contains(upper, "_NEXTPART_") ||
+                                 Contains(upper, "CHARSET=");
+        if (!bookkeeping && !(line->empty() && result.empty()))
+            result.push_back(*line);
+    }
+    return result;
+}
+
+std::vector<std::string> ExtractAttachmentNames(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> result;
+    for (const std::string& line : lines) {
+        const std::string upper = UpperCase(line);
+        if (!Contains(upper, "CONTENT-") || !Contains(upper, "NAME"))
+            continue;
+        std::string name;
+        const std::size_t quote = line.find('"');
+        if (quote != std::string::npos) {
+            // A quoted name ends at its closing quote; without one it runs to the end of the line.
+            const std::size_t close = line.find('"', quote + 1);
+            name = line.substr(quote + 1,
+                               close == std::string::npos ? std::string::npos : close - quote - 1);
+        } else {
+            const std::size_t nameAt = upper.find("NAME=");
+            const long start = nameAt == std::string::npos ? 5 : static_cast<long>(nameAt) + 1 + 5;
+            const std::size_t equals = line.find('=');
+            const auto size = static_cast<long>(line.size());
+            const long length =
+                equals == std::string::npos ? size : size - (static_cast<long>(equals) + 1);
+            name = Copy(line, start, length);
+        }
+        const bool known = std::any_of(result.begin(), result.end(), [&](const std::string& seen) {
+            return SameText(seen, name);
+        });
+        if (!known)
+            result.push_back(std::move(name));
+    }
+    return result;
+}
+
+std::string WrapText(std::string_view text, std::string_view breakChars, std::size_t maxColumns)
+{
+    std::string result;
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t columns = 0;
+        std::size_t lastBreak = std::string_view::npos;
+        std::size_t cut = std::string_view::npos;
+        std::size_t lineEnd = text.size();
+        for (std::size_t i = lineStart; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '\n') {
+                // A line break already in the text starts a new line of its own.
+                lineEnd = i + 1;
+                break;
+            }
+            bool isBreak = false;
+            if (c == '"' || c == '\'') {
+                const std::size_t close = text.find(c, i + 1);
+                if (close != std::string_view::npos &&
+                    text.substr(i, close - i).find('\n') == std::string_view::npos) {
+                    // Count the quoted text as one unbreakable piece.
+                    for (std::size_t j = i; j < close; ++j)
+                        columns += IsUtf8Continuation(text[j]) ? 0 : 1;
+                    i = close;
+                }
+            } else {
+                isBreak = breakChars.find(c) != std::string_view::npos;
+            }
+            if (!IsUtf8Continuation(text[i]))
+                ++columns;
+            if (columns > maxColumns && (lastBreak != std::string_view::npos || isBreak)) {
+                cut = lastBreak != std::string_view::npos ? lastBreak : i;
+                break;
+            }
+            if (isBreak)
+                lastBreak = i;
+        }
+        if (cut == std::string_view::npos) {
+            result.append(text.substr(lineStart, lineEnd - lineStart));
+            lineStart = lineEnd;
+            continue;
+        }
+        std::size_t next = cut + 1;
+        while (next < text.size() && text[next] == ' ')
+            ++next;
+        if (next >= text.size()) {
+            // Only blanks follow: nothing is left to put on a new line.
+            result.append(text.substr(lineStart));
+            break;
+        }
+        result.append(text.substr(lineStart, cut + 1 - lineStart));
+        result.append("\r\n");
+        lineStart = next;
+    }
+    return result;
+}
