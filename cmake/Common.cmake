@@ -13,3 +13,13 @@ if(MB_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(mb_common INTERFACE -fsanitize=address,undefined)
 endif()
+if(MB_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "MB_FUZZ needs clang: configure with CC=clang CXX=clang++")
+    endif()
+    # Coverage feedback for every library; the fuzz targets themselves link libFuzzer's main.
+    target_compile_options(mb_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer)
+    target_link_options(mb_common INTERFACE -fsanitize=address,undefined)
+endif()
