@@ -99,7 +99,18 @@ std::int32_t TWirePOP3::CheckMessages()
 
 bool TWirePOP3::RetrieveHeader(std::int32_t n, TWireMessage& message)
 {
-    SendCommand("TOP " + std::to_string(n) + " 0", 1, "Retrieving headers", 0);
+    RequestHeader(n);
+    return ReadHeader(message);
+}
+
+void TWirePOP3::RequestHeader(std::int32_t n)
+{
+    WriteCommand("TOP " + std::to_string(n) + " 0");
+}
+
+bool TWirePOP3::ReadHeader(TWireMessage& message)
+{
+    ReadCommandReply(1, "Retrieving headers", 0);
     if (ReceiveHeader(message, "") == 2)
         return true;
     std::string line;
@@ -117,9 +128,25 @@ bool TWirePOP3::RetrieveHeader(std::int32_t n, TWireMessage& message)
 
 std::int32_t TWirePOP3::RetrieveSize(std::int32_t n)
 {
+    try {
+        RequestSize(n);
+    } catch (const std::exception& e) {
+        DoStatus(e.what());
+        return -1;
+    }
+    return ReadSize();
+}
+
+void TWirePOP3::RequestSize(std::int32_t n)
+{
+    WriteCommand("LIST " + std::to_string(n));
+}
+
+std::int32_t TWirePOP3::ReadSize()
+{
     std::int32_t result = -1;
     try {
-        SendCommand("LIST " + std::to_string(n), 1, "Retrieving size", 0);
+        ReadCommandReply(1, "Retrieving size", 0);
         const std::string& reply = ReplyText();
         if (ReplyCode() == 1 && !reply.empty()) {
             // "+OK n size": the size is everything after the first word after "+OK ".
@@ -133,6 +160,22 @@ std::int32_t TWirePOP3::RetrieveSize(std::int32_t n)
         result = -1;
     }
     return result;
+}
+
+std::vector<std::string> TWirePOP3::Capabilities()
+{
+    std::vector<std::string> lines;
+    if (SendCommand("CAPA", -1, "", 0) == 1)
+        Capture(lines, {"."});
+    return lines;
+}
+
+bool TWirePOP3::AllowsPipelining(const std::vector<std::string>& capabilities)
+{
+    for (const std::string& line : capabilities)
+        if (SameText(Trim(line), "PIPELINING"))
+            return true;
+    return false;
 }
 
 bool TWirePOP3::Delete(std::int32_t n)

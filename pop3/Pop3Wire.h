@@ -3,6 +3,8 @@
 #include "pop3/WireMessageClient.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class TWireMessage;
 
@@ -33,4 +35,18 @@ public:
     std::int32_t RetrieveSize(std::int32_t n);
     // True when the server accepted the deletion of message n.
     bool Delete(std::int32_t n);
+
+    // RetrieveHeader and RetrieveSize in two halves each, so that a check can send the
+    // commands for the next messages before it reads the replies of the first (RFC 2449
+    // pipelining, only with a server that lists PIPELINING among its Capabilities). Each read
+    // takes the oldest reply not yet read and gives what the whole operation gives.
+    void RequestHeader(std::int32_t n);
+    bool ReadHeader(TWireMessage& message);
+    void RequestSize(std::int32_t n);
+    std::int32_t ReadSize();
+
+    // The server's capability lines (RFC 2449 CAPA); empty when it does not know the command.
+    std::vector<std::string> Capabilities();
+    // Whether the server allows several commands on the way at once.
+    static bool AllowsPipelining(const std::vector<std::string>& capabilities);
 };

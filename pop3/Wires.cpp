@@ -461,10 +461,20 @@ std::int16_t TWireSocket::ReadReply()
 std::int16_t TWireSocket::SendCommand(const std::string& command, std::int16_t expectedCode,
                                       const std::string& statusText, std::uint8_t indent)
 {
-    if (command != std::string(1, '\0')) {
-        Log("O: ", Masked(command));
-        WriteLine(command);
-    }
+    if (command != std::string(1, '\0'))
+        WriteCommand(command);
+    return ReadCommandReply(expectedCode, statusText, indent);
+}
+
+void TWireSocket::WriteCommand(const std::string& command)
+{
+    Log("O: ", Masked(command));
+    WriteLine(command);
+}
+
+std::int16_t TWireSocket::ReadCommandReply(std::int16_t expectedCode, const std::string& statusText,
+                                           std::uint8_t indent)
+{
     ReadReply();
     if (expectedCode >= 0 && expectedCode != FReplyCode)
         throw EWireResponseError(FReplyText);

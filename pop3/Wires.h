@@ -233,6 +233,11 @@ public:
     // the reply's code. statusText "*" posts the reply line, an empty text posts nothing.
     virtual std::int16_t SendCommand(const std::string& command, std::int16_t expectedCode,
                                      const std::string& statusText, std::uint8_t indent);
+    // The two halves of SendCommand, for callers that send several commands before reading
+    // their replies (RFC 2449 pipelining): the replies come back in the order of the commands.
+    void WriteCommand(const std::string& command);
+    std::int16_t ReadCommandReply(std::int16_t expectedCode, const std::string& statusText,
+                                  std::uint8_t indent);
 
     // Calls OnStatus. An exception from the handler comes back as one of its own class whose
     // message ends in " occurred in user's OnStatus Event.".

@@ -191,3 +191,26 @@ TEST_F(DovecotTest, PreviewTakesTheFirstBodyLinesWithoutDotStuffing)
     EXPECT_EQ(Status, (TLines{"Retreiving message"}));
     Client.Disconnect();
 }
+
+TEST_F(DovecotTest, PipelinedCheckGivesThePlainChecksResults)
+{
+    std::vector<std::string> mails;
+    for (int n = 1; n <= 20; ++n) {
+        mails.push_back(Mail("pipelined-" + std::to_string(n)));
+        Server->AddMessage(mails.back());
+    }
+    Client.Connect();
+    ASSERT_TRUE(TWirePOP3::AllowsPipelining(Client.Capabilities()));
+    ASSERT_EQ(Client.CheckMessages(), 20);
+    for (int n = 1; n <= 20; ++n) {
+        Client.RequestHeader(n);
+        Client.RequestSize(n);
+    }
+    for (int n = 1; n <= 20; ++n) {
+        EXPECT_TRUE(Client.ReadHeader(Message));
+        EXPECT_EQ(Message.Subject(), "pipelined-" + std::to_string(n));
+        EXPECT_EQ(Client.ReadSize(), static_cast<int>(mails[n - 1].size()));
+    }
+    EXPECT_EQ(Client.CheckMessages(), 20);
+    Client.Disconnect();
+}

@@ -338,3 +338,48 @@ TEST_F(Pop3Test, HeaderBytesOfEveryValueArriveAsSent)
     EXPECT_EQ(Message.HeaderValue("X-Raw"), raw.substr(7));
     EXPECT_EQ(Message.Subject(), "caf\xC3\xA9");
 }
+
+// Pipelining
+
+TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
+{
+    LoggedIn()
+        .Receive("CAPA")
+        .Send("+OK Capability list follows\r\nTOP\r\n pipelining \r\nUIDL\r\n.\r\n")
+        .Receive("TOP 1 0")
+        .Receive("LIST 1")
+        .Receive("TOP 2 0")
+        .Receive("LIST 2")
+        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n-ERR gone\r\n+OK 2 200\r\n")
+        .Receive("Quit");
+    Connect();
+    const TLines capabilities = Client.Capabilities();
+    EXPECT_EQ(capabilities, (TLines{"TOP", " pipelining ", "UIDL"}));
+    EXPECT_TRUE(TWirePOP3::AllowsPipelining(capabilities));
+    Status.Texts.clear();
+
+    for (int n = 1; n <= 2; ++n) {
+        Client.RequestHeader(n);
+        Client.RequestSize(n);
+    }
+    EXPECT_TRUE(Client.ReadHeader(Message));
+    EXPECT_EQ(Message.Subject(), "one");
+    EXPECT_EQ(Client.ReadSize(), 100);
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.ReadHeader(Message); }), "-ERR gone");
+    EXPECT_EQ(Client.ReadSize(), 200);
+    Client.Disconnect();
+    EXPECT_EQ(Server.Problems(), "");
+    EXPECT_EQ(Status.Texts, (TLines{"Retrieving headers", "Retrieving size", "Retrieving size",
+                                    "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, ServerWithoutCapaAllowsNoPipelining)
+{
+    LoggedIn().Receive("CAPA").Reply("-ERR unknown command").Receive("STAT").Reply("+OK 0 0");
+    Connect();
+    const TLines capabilities = Client.Capabilities();
+    EXPECT_TRUE(capabilities.empty());
+    EXPECT_FALSE(TWirePOP3::AllowsPipelining(capabilities));
+    EXPECT_EQ(Client.CheckMessages(), 0);
+    EXPECT_FALSE(TWirePOP3::AllowsPipelining({"TOP", "PIPELININGX", "SASL PIPELINING"}));
+}
