@@ -103,6 +103,7 @@ TEST_F(Pop3Test, CheckSessionSendsTheCommandsAndPostsTheTextsInOrder)
     Client.Disconnect();
     EXPECT_FALSE(Client.Connected());
 
+    ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Pass secret", "STAT", "TOP 1 0", "LIST 1",
                                          "TOP 2 0", "LIST 2", "Quit"}));
     EXPECT_EQ(Server.Problems(), "");
@@ -320,7 +321,8 @@ TEST_F(Pop3Test, HeaderCutOffByThePeerRaisesAndLeavesAnEmptyMessage)
     LoggedIn().Receive("TOP 1 0").Send("+OK\r\nSubject: cut\r\nFrom: some").Close();
     Connect();
     Message.SetSubject("previous");
-    EXPECT_EQ(MessageOf<EWireConnClosedGraceful>([&] { Client.RetrieveHeader(1, Message); }),
+    // A peer's close is one of the failures callers may pass over in silence.
+    EXPECT_EQ(MessageOf<EWireSilentException>([&] { Client.RetrieveHeader(1, Message); }),
               "Connection Closed Gracefully.");
     EXPECT_TRUE(Message.Headers().empty());
     EXPECT_FALSE(Client.Connected());
@@ -368,6 +370,7 @@ TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.ReadHeader(Message); }), "-ERR gone");
     EXPECT_EQ(Client.ReadSize(), 200);
     Client.Disconnect();
+    ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(Server.Problems(), "");
     EXPECT_EQ(Status.Texts, (TLines{"Retrieving headers", "Retrieving size", "Retrieving size",
                                     "Disconnecting", "Disconnected"}));

@@ -35,6 +35,8 @@ protected:
     }
 
     TFakePop3Server Server;
+    // Outlives the client, which may call it until its destruction.
+    TScriptedWinsock Winsock;
     TWireClient Client;
     TStatusLog Status;
 };
@@ -77,8 +79,7 @@ TEST_F(WireTest, ConnectPostsItsStatusTextsAndRefusesASecondConnect)
 
 TEST_F(WireTest, LocalhostInAnyCaseAndDottedAddressesNeedNoLookup)
 {
-    TScriptedWinsock winsock;
-    Client.SetWinsock(winsock);
+    Client.SetWinsock(Winsock);
     Server.Reply("+OK one").Close().Reply("+OK two");
     Server.Start();
     Client.Port = Server.Port();
@@ -92,7 +93,7 @@ TEST_F(WireTest, LocalhostInAnyCaseAndDottedAddressesNeedNoLookup)
     Client.Host = "127.0.0.1";
     Client.Connect();
     EXPECT_EQ(Client.ReadLine(), "+OK two");
-    EXPECT_EQ(winsock.Lookups, 0);
+    EXPECT_EQ(Winsock.Lookups, 0);
 
     std::string dotted;
     EXPECT_EQ(Client.ResolveHost("LOCALHOST", &dotted).size(), 1u);
@@ -192,15 +193,14 @@ TEST(Wire, SocketThatCannotBeMadeRaisesInvalidSocket)
 
 TEST_F(WireTest, NagleIsSwitchedOffOnlyOnRequest)
 {
-    TScriptedWinsock winsock;
-    Client.SetWinsock(winsock);
+    Client.SetWinsock(Winsock);
     Server.Reply("+OK").Close().Reply("+OK");
     Connect();
-    EXPECT_TRUE(winsock.SocketOptions.empty());
+    EXPECT_TRUE(Winsock.SocketOptions.empty());
     Client.Disconnect();
     Client.UseNagle = false;
     Client.Connect();
-    EXPECT_EQ(winsock.SocketOptions, (std::vector<std::string>{"6/1"}));
+    EXPECT_EQ(Winsock.SocketOptions, (std::vector<std::string>{"6/1"}));
 }
 
 TEST(WinsockIntf, ErrorNumbersAreMappedToTheTable)
@@ -286,7 +286,6 @@ TEST_F(WireTest, PeerClosingMidLineEndsTheReadGracefully)
               "Connection Closed Gracefully.");
     EXPECT_TRUE(Client.ClosedGracefully());
     EXPECT_FALSE(Client.Connected());
-    // Closed gracefully is one of the silent failures.
     EXPECT_THROW(Client.ReadLine(), EWireSocketError);
     EXPECT_EQ(MessageOf<EWireClosedSocket>([&] { Client.WriteLine("NOOP"); }),
               "Socket is closed, cannot write");
@@ -315,11 +314,10 @@ TEST_F(WireTest, SilentServerTimesOut)
 
 TEST_F(WireTest, ShutDownSocketDisconnectsAndRaisesItsError)
 {
-    TScriptedWinsock winsock;
-    Client.SetWinsock(winsock);
+    Client.SetWinsock(Winsock);
     Server.Reply("+OK");
     Connect();
-    winsock.RecvError = 10058;
+    Winsock.RecvError = 10058;
     EXPECT_EQ(MessageOf<EWireSocketError>([&] { Client.ReadLine(); }),
               "Socket Error #10058\r\nCannot send or receive after socket is closed.");
     EXPECT_FALSE(Client.Connected());
@@ -521,4 +519,15 @@ TEST_F(WireTest, TraceShowsCommandsAndRepliesButNeverThePassword)
     EXPECT_EQ(trace, "O: User bob\r\nI: +OK user\r\n\r\nO: Pass ********\r\nI: +OK pass\r\n\r\n");
     EXPECT_EQ(trace.find("s3cr3t"), std::string::npos);
     EXPECT_EQ(Server.Commands(), (std::vector<std::string>{"User bob", "Pass s3cr3t-word"}));
+}
+
+TEST_F(WireTest, TraceFileThatCannotBeMadeStopsTheConnection)
+{
+    Client.LogFile = "/nonexistent-folder/trace.log";
+    Server.Start();
+    Client.Host = "127.0.0.1";
+    Client.Port = Server.Port();
+    EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
+              "Cannot create the log file /nonexistent-folder/trace.log.");
+    EXPECT_FALSE(Client.Connected());
 }
