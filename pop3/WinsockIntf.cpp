@@ -288,15 +288,8 @@ std::vector<TSocketAddress> TWinsockIntf11::gethostbyname(const std::string& nam
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    // A numeric address is taken as it is, whatever interfaces the machine has; names are
-    // asked only for the address families the machine can reach.
-    hints.ai_flags = AI_NUMERICHOST;
     addrinfo* list = nullptr;
-    int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-    if (result == EAI_NONAME) {
-        hints.ai_flags = AI_ADDRCONFIG;
-        result = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-    }
+    const int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
     if (result != 0) {
         Fail(MapResolverError(result, errno));
         return {};

@@ -562,8 +562,18 @@ void TWireClient::ConnectSocket()
     std::string dotted;
     const std::vector<TSocketAddress> addresses = ResolveHost(Host, &dotted);
     int lastError = WireErrors::HostNotFound;
-    for (const TSocketAddress& address : addresses) {
-        AllocateSocket(WireSocket::SockStream, address.Family());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        const TSocketAddress& address = addresses[i];
+        const bool last = i + 1 == addresses.size();
+        try {
+            AllocateSocket(WireSocket::SockStream, address.Family());
+        } catch (const EWireInvalidSocket&) {
+            // A machine without IPv6 cannot make a socket for an IPv6 address; the next
+            // address may be IPv4.
+            if (last)
+                throw;
+            continue;
+        }
         if (!UseNagle) {
             const int on = 1;
             if (Winsock().setsockopt(Socket(), WireSocket::IpProtoTcp, WireSocket::TcpNoDelay, &on,

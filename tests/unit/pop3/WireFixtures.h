@@ -11,9 +11,10 @@ class TScriptedWinsock : public TWinsockIntfBase
 {
 public:
     TWinsockIntfBase& Real = TWinsockIntf11::Instance();
-    int LookupError = 0;     // gethostbyname fails with this number when not 0
-    bool FailSocket = false; // socket() fails
-    int RecvError = 0;       // the next recv fails with this number when not 0
+    int LookupError = 0;                   // gethostbyname fails with this number when not 0
+    std::vector<std::string> LookupResult; // numeric addresses gethostbyname gives instead
+    bool FailSocket = false;               // socket() fails
+    int RecvError = 0;                     // the next recv fails with this number when not 0
     int Lookups = 0;
     std::vector<std::string> SocketOptions; // "level/option" of each setsockopt
     int LastFailure = 0;
@@ -37,7 +38,13 @@ public:
             LastFailure = LookupError;
             return {};
         }
-        return Real.gethostbyname(name, port);
+        if (LookupResult.empty())
+            return Real.gethostbyname(name, port);
+        std::vector<TSocketAddress> addresses;
+        for (const std::string& address : LookupResult)
+            for (const TSocketAddress& one : Real.gethostbyname(address, port))
+                addresses.push_back(one);
+        return addresses;
     }
     std::string TranslateSocketError(int number) override
     {

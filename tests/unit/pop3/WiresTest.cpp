@@ -100,6 +100,21 @@ TEST_F(WireTest, LocalhostInAnyCaseAndDottedAddressesNeedNoLookup)
     EXPECT_EQ(dotted, "127.0.0.1");
 }
 
+TEST_F(WireTest, EveryResolvedAddressIsTriedInTurn)
+{
+    Client.SetWinsock(Winsock);
+    // Nothing listens on the IPv6 loopback address; the IPv4 one answers.
+    Winsock.LookupResult = {"::1", "127.0.0.1"};
+    Server.Reply("+OK second address");
+    Server.Start();
+    Client.Host = "mail.example.org";
+    Client.Port = Server.Port();
+    UseShortTimeouts(Client);
+    Client.Connect();
+    EXPECT_EQ(Client.ReadLine(), "+OK second address");
+    EXPECT_EQ(Winsock.Lookups, 1);
+}
+
 TEST(Wire, ResolverFailureRaisesTheResolversNumberAndDisconnects)
 {
     TScriptedWinsock winsock;
