@@ -5,10 +5,11 @@
 
 // The display form of a raw header text (a Subject, a sender name, an address list, a file
 // name), as valid UTF-8:
-// - RFC 2047 encoded words ("=?charset?B?...?=", "=?charset?Q?...?=") are decoded from any
-//   charset that iconv knows; the blanks between two adjacent encoded words are dropped;
-// - a word that is malformed, or whose charset is unknown, is shown as the bytes it decodes to
-//   (or as written, when it cannot be decoded at all);
-// - other bytes are taken as UTF-8 when they form valid UTF-8, else as Windows-1252;
+// - RFC 2047 encoded words ("=?charset?B?...?=", "=?charset?Q?...?=") are decoded and converted
+//   from any charset that iconv knows, a sequence invalid in it becoming U+FFFD; words in a
+//   charset iconv does not know, or labelled UTF-8 or ASCII, are read like raw bytes (below);
+//   blanks between two adjacent encoded words are dropped; a word that cannot be decoded (bad
+//   base64, an unknown encoding letter) stays as written;
+// - raw bytes are taken as UTF-8 when they form valid UTF-8, else as Windows-1252;
 // - tabs and line breaks become blanks, and other control characters U+FFFD.
 std::string DecodeHeaderText(std::string_view text);

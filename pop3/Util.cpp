@@ -3,7 +3,6 @@
 #include "pop3/StrUtils.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -17,28 +16,23 @@ bool IsLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// "Www, dd Mmm yyyy hh:mm:ss", the form in which characters 18 to 25 are the time.
+// The form in which characters 18 to 25 are the time: "Sun, 06 Dec 2026 20:07:05 ...".
 bool HasUsualDateForm(std::string_view header)
 {
-    static constexpr std::string_view Pattern = "A, 0 A 0 0:0:0";
-    static constexpr int Repeat[] = {3, 1, 1, 2, 1, 3, 1, 4, 1, 2, 1, 2, 1, 2};
-    std::size_t at = 0;
-    for (std::size_t p = 0; p < Pattern.size(); ++p) {
-        for (int n = 0; n < Repeat[p]; ++n, ++at) {
-            if (at >= header.size())
-                return false;
-            const char c = header[at];
-            const bool fits = Pattern[p] == 'A'   ? IsLetter(c)
-                              : Pattern[p] == '0' ? IsDigit(c)
-                                                  : c == Pattern[p];
-            if (!fits)
-                return false;
-        }
+    // "A" stands for a letter and "0" for a digit.
+    static constexpr std::string_view Form = "AAA, 00 AAA 0000 00:00:00";
+    if (header.size() < Form.size())
+        return false;
+    for (std::size_t i = 0; i < Form.size(); ++i) {
+        const char c = header[i];
+        const bool fits = Form[i] == 'A' ? IsLetter(c) : Form[i] == '0' ? IsDigit(c) : c == Form[i];
+        if (!fits)
+            return false;
     }
     return true;
 }
 
-// Digits at from, at most two; their count, 0 when there is none.
+// The number of digits at from, counting no further than most.
 std::size_t DigitRun(std::string_view text, std::size_t from, std::size_t most)
 {
     std::size_t count = 0;
@@ -70,6 +64,12 @@ std::string_view FirstTimeOfDay(std::string_view text)
     return {};
 }
 
+std::string ZeroPadded(int value, std::size_t width)
+{
+    const std::string digits = std::to_string(value);
+    return std::string(width - std::min(width, digits.size()), '0') + digits;
+}
+
 bool IsUtf8Continuation(char c)
 {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -88,12 +88,9 @@ std::string FormatMessageDate(std::string_view header, TDateTime date,
         month = 12;
         day = 30;
     }
-    char digits[3][8];
-    std::snprintf(digits[0], sizeof digits[0], "%02d", day);
-    std::snprintf(digits[1], sizeof digits[1], "%02d", month);
-    std::snprintf(digits[2], sizeof digits[2], "%04d", year);
-    std::string result = std::string(digits[0]) + std::string(dateSeparator) + digits[1] +
-                         std::string(dateSeparator) + digits[2] + " ";
+    const std::string separator(dateSeparator);
+    std::string result = ZeroPadded(day, 2) + separator + ZeroPadded(month, 2) + separator +
+                         ZeroPadded(year, 4) + " ";
     // Characters 18 to 25 hold the time only in the usual form; in any other form they hold
     // whatever comes there, so the header's own time is taken instead.
     if (HasUsualDateForm(header))

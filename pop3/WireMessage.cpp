@@ -77,7 +77,7 @@ void TWireMessage::Clear()
 
 void TWireMessage::SetHeaderLines(std::vector<std::string> lines)
 {
-    FHeaders = JoinFoldedLines(lines);
+    FHeaders = JoinFoldedLines(std::move(lines));
     FToo = SplitAddressList(HeaderValue("To"));
     FCCList = SplitAddressList(HeaderValue("Cc"));
     FNewsgroups = SplitAddressList(HeaderValue("Newsgroups"));
@@ -117,16 +117,16 @@ TDateTime TWireMessage::Date() const
     return ParseMessageDate(HeaderValue("Date"));
 }
 
-std::vector<std::string> JoinFoldedLines(const std::vector<std::string>& lines)
+std::vector<std::string> JoinFoldedLines(std::vector<std::string> lines)
 {
     std::vector<std::string> entries;
     entries.reserve(lines.size());
-    for (const std::string& line : lines) {
+    for (std::string& line : lines) {
         if (line.empty() || !IsFoldBlank(line.front())) {
-            entries.push_back(NewEntry(line));
+            entries.push_back(NewEntry(std::move(line)));
             continue;
         }
-        std::string continuation = line;
+        std::string& continuation = line;
         for (char& c : continuation) {
             if (c == '\t')
                 c = ' ';
@@ -180,7 +180,7 @@ TDateTime ParseMessageDate(std::string_view value)
     if (IndexIn(Days, UpperCase(text.substr(0, 3))) >= 0)
         text.remove_prefix(std::min<std::size_t>(5, text.size()));
 
-    // Positions below count from 1, as in the header's own description.
+    // Positions below count from 1.
     long monthPos = 3;
     long dayLength = 1;
     if (text.size() >= 2 && text[1] >= '0' && text[1] <= '9') {

@@ -6,8 +6,7 @@
 #include <string_view>
 #include <vector>
 
-// One mail message as received: its header lines, kept as name=value entries in order of
-// arrival, and the fields derived from them (sender, subject, recipient lists, date).
+// One received mail message: its header lines as name=value entries and the fields derived.
 class TWireMessage
 {
 public:
@@ -75,7 +74,7 @@ private:
 // Header lines joined as on the receiving path: a line starting with a blank or tab continues
 // the entry before it (tabs made blanks, trimmed, joined by one blank); every other line becomes
 // an entry with its first colon, and one blank or tab after it, turned into "=".
-std::vector<std::string> JoinFoldedLines(const std::vector<std::string>& lines);
+std::vector<std::string> JoinFoldedLines(std::vector<std::string> lines);
 
 // One header value split at the commas that are outside a quoted part of an item; items are
 // trimmed, empty ones dropped; quotes and angle brackets stay in the items.
