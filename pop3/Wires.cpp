@@ -468,6 +468,10 @@ std::int16_t TWireSocket::SendCommand(const std::string& command, std::int16_t e
 
 void TWireSocket::WriteCommand(const std::string& command)
 {
+    // A line break inside an argument (a pasted password, say) would reach the server as a
+    // second command of its own.
+    if (command.find_first_of("\r\n") != std::string::npos)
+        throw EWireException("Command contains a line break.");
     Log("O: ", Masked(command));
     WriteLine(command);
 }

@@ -230,7 +230,8 @@ public:
     std::int16_t ReadReply();
     // Sends the command (a single NUL character sends nothing) and reads the reply. Throws
     // EWireResponseError with the reply line when expectedCode is 0 or more and differs from
-    // the reply's code. statusText "*" posts the reply line, an empty text posts nothing.
+    // the reply's code, EWireException for a command holding CR or LF. statusText "*" posts the
+    // reply line, an empty text posts nothing.
     virtual std::int16_t SendCommand(const std::string& command, std::int16_t expectedCode,
                                      const std::string& statusText, std::uint8_t indent);
     // The two halves of SendCommand, for callers that send several commands before reading

@@ -1,7 +1,7 @@
 // Reply parsing from arbitrary bytes: the input is everything a server sends during one
 // session (greeting, log-in, STAT, TOP, LIST, DELE, a preview), delivered in pieces whose size
 // the first byte chooses. Whatever arrives, the client must end with a result or one of its
-// exceptions, keep its results in their described ranges, and never read past the input.
+// exceptions, keep its results within their ranges, and never read past the input.
 #include "pop3/Pop3Wire.h"
 #include "pop3/WinsockIntf.h"
 #include "pop3/WireMessage.h"

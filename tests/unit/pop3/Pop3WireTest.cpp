@@ -189,6 +189,19 @@ TEST_F(Pop3Test, UnknownUserStopsBeforeThePassword)
     EXPECT_EQ(Server.Commands(), (TLines{"User nobody", "Quit"}));
 }
 
+TEST_F(Pop3Test, LineBreakInTheCredentialsIsNeverSent)
+{
+    Server.Reply("+OK").Receive().Reply("+OK").Receive();
+    Server.Start();
+    Client.Port = Server.Port();
+    Client.UserID = "bob";
+    Client.Password = "pass\r\nDELE 1";
+    EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
+              "Command contains a line break.");
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Quit"}));
+}
+
 TEST_F(Pop3Test, FailuresBeforeTheGreetingKeepTheirOwnText)
 {
     // Refused: the goodbye after it has no socket to go on, which must not hide the cause.
