@@ -1,0 +1,314 @@
+// The mail check's conversation (log in, STAT, then TOP n 0 and LIST n for each message, QUIT)
+// over 1000 messages on loopback, against Dovecot and GNU Mailutils' pop3d, with our client
+// and, in the same run, with Python's poplib doing the same commands. Both servers are
+// started privately; Mailutils needs root. The summary at the end gives the ratios and our
+// client's CPU time per message.
+#include "pop3/Pop3Wire.h"
+#include "pop3/WireMessage.h"
+#include "tests/support/PopServers.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int MessageCount = 1000;
+
+std::string Message(int n)
+{
+    const std::string id = std::to_string(n);
+    return "Return-Path: <sender" + id +
+           "@example.net>\r\n"
+           "Received: from mx1.example.net (mx1.example.net [192.0.2.1])\r\n"
+           "\tby pop.example.org with ESMTPS id 4AB2C3D4E5F6\r\n"
+           "\tfor <alice@example.org>; Sun, 06 Dec 2026 20:07:05 +0000\r\n"
+           "From: \"Sender " +
+           id + "\" <sender" + id +
+           "@example.net>\r\n"
+           "To: alice@example.org, \"Doe, Jo\" <jo@example.org>\r\n"
+           "Subject: Message number " +
+           id +
+           " of the benchmark mailbox\r\n"
+           "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n"
+           "Message-ID: <bench-" +
+           id +
+           "@example.net>\r\n"
+           "MIME-Version: 1.0\r\n"
+           "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+           "Hello,\r\nthis is message " +
+           id + ".\r\n";
+}
+
+std::vector<std::string> Messages()
+{
+    std::vector<std::string> messages;
+    for (int n = 1; n <= MessageCount; ++n)
+        messages.push_back(Message(n));
+    return messages;
+}
+
+struct TTarget
+{
+    std::uint16_t Port = 0;
+    std::string User;
+    std::string Password;
+};
+
+// The servers live for the whole run; a server that cannot start leaves its error instead.
+struct TServers
+{
+    std::unique_ptr<TDovecotServer> Dovecot;
+    std::unique_ptr<TMailutilsServer> Mailutils;
+    std::string DovecotError;
+    std::string MailutilsError;
+
+    TServers()
+    {
+        try {
+            Dovecot = std::make_unique<TDovecotServer>();
+            for (const std::string& message : Messages())
+                Dovecot->AddMessage(message);
+        } catch (const std::exception& e) {
+            DovecotError = e.what();
+        }
+        try {
+            Mailutils = std::make_unique<TMailutilsServer>(Messages());
+        } catch (const std::exception& e) {
+            MailutilsError = e.what();
+        }
+    }
+};
+
+TServers& Servers()
+{
+    static TServers servers;
+    return servers;
+}
+
+bool Target(const std::string& server, TTarget& target, std::string& error)
+{
+    TServers& servers = Servers();
+    if (server == "dovecot") {
+        if (!servers.Dovecot) {
+            error = servers.DovecotError;
+            return false;
+        }
+        target = {servers.Dovecot->Port(), TDovecotServer::User, TDovecotServer::Password};
+    } else {
+        if (!servers.Mailutils) {
+            error = servers.MailutilsError;
+            return false;
+        }
+        // Users of the server's virtual domain log in with the domain.
+        target = {servers.Mailutils->Port(), std::string(TMailutilsServer::User) + "@mbtest",
+                  TMailutilsServer::Password};
+    }
+    return true;
+}
+
+// Mean seconds per check and CPU seconds per check, by benchmark name.
+std::map<std::string, std::pair<double, double>> Results;
+
+// Waits until no earlier session holds the mailbox. Our client leaves without reading the
+// answer to QUIT, so a server that locks the mailbox may still be closing the last session.
+void WaitUntilFree(const TTarget& target)
+{
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        TWirePOP3 probe;
+        probe.Host = "127.0.0.1";
+        probe.Port = target.Port;
+        probe.UserID = target.User;
+        probe.Password = target.Password;
+        try {
+            probe.Connect();
+            probe.SendCommand("QUIT", 1, "", 0);
+            probe.TWireClient::Disconnect();
+            return;
+        } catch (const EWireResponseError&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    throw std::runtime_error("the mailbox stays in use");
+}
+
+void CheckOnce(const TTarget& target, int& messages)
+{
+    TWirePOP3 client;
+    TWireMessage message;
+    client.Host = "127.0.0.1";
+    client.Port = target.Port;
+    client.UserID = target.User;
+    client.Password = target.Password;
+    client.OnStatus = [](TWireSocket&, const std::string& text) {
+        benchmark::DoNotOptimize(text.data());
+    };
+    client.Connect();
+    messages = client.CheckMessages();
+    for (int n = 1; n <= messages; ++n) {
+        message.Clear();
+        message.ExtractAttachments = false;
+        if (!client.RetrieveHeader(n, message) || client.RetrieveSize(n) <= 0)
+            throw std::runtime_error("message " + std::to_string(n) + " came back incomplete");
+        benchmark::DoNotOptimize(message.Subject());
+    }
+    client.Disconnect();
+}
+
+// The same conversation with the commands for up to Window messages on the way at once,
+// when the server allows it; the replies are read in order, so the status texts and the
+// results are those of the plain check.
+void PipelinedCheckOnce(const TTarget& target, int& messages)
+{
+    constexpr int Window = 32;
+    TWirePOP3 client;
+    TWireMessage message;
+    client.Host = "127.0.0.1";
+    client.Port = target.Port;
+    client.UserID = target.User;
+    client.Password = target.Password;
+    client.OnStatus = [](TWireSocket&, const std::string& text) {
+        benchmark::DoNotOptimize(text.data());
+    };
+    client.Connect();
+    const bool pipelining = TWirePOP3::AllowsPipelining(client.Capabilities());
+    messages = client.CheckMessages();
+    const int window = pipelining ? Window : 1;
+    int requested = 0;
+    for (int n = 1; n <= messages; ++n) {
+        for (; requested < messages && requested < n - 1 + window; ++requested) {
+            client.RequestHeader(requested + 1);
+            client.RequestSize(requested + 1);
+        }
+        message.Clear();
+        message.ExtractAttachments = false;
+        if (!client.ReadHeader(message) || client.ReadSize() <= 0)
+            throw std::runtime_error("message " + std::to_string(n) + " came back incomplete");
+        benchmark::DoNotOptimize(message.Subject());
+    }
+    client.Disconnect();
+}
+
+void BM_Check(benchmark::State& state, const std::string& server, bool pipelined)
+{
+    TTarget target;
+    std::string error;
+    if (!Target(server, target, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    int messages = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        WaitUntilFree(target);
+        state.ResumeTiming();
+        if (pipelined)
+            PipelinedCheckOnce(target, messages);
+        else
+            CheckOnce(target, messages);
+    }
+    if (messages != MessageCount)
+        state.SkipWithError("the server did not list every message");
+    state.counters["messages"] = messages;
+    state.counters["cpu_us_per_message"] =
+        benchmark::Counter(static_cast<double>(messages) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_Poplib(benchmark::State& state, const std::string& server)
+{
+    TTarget target;
+    std::string error;
+    if (!Target(server, target, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const std::string python = FindProgram("python3");
+    if (python.empty()) {
+        state.SkipWithError("python3 is not installed");
+        return;
+    }
+    const std::string command = python + " " + MB_BENCH_DIR + "/poplib_check.py 127.0.0.1 " +
+                                std::to_string(target.Port) + " " + target.User + " " +
+                                target.Password;
+    for (auto _ : state) {
+        WaitUntilFree(target);
+        FILE* pipe = ::popen(command.c_str(), "r");
+        double seconds = 0;
+        int messages = 0;
+        const int read = pipe != nullptr ? std::fscanf(pipe, "%lf %d", &seconds, &messages) : 0;
+        const int status = pipe != nullptr ? ::pclose(pipe) : -1;
+        if (read != 2 || status != 0 || messages != MessageCount) {
+            state.SkipWithError("the poplib script failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
+// Keeps the mean real and CPU time per check of every benchmark for the summary.
+class TSummaryReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (!run.error_occurred && run.iterations > 0 && run.run_type == Run::RT_Iteration)
+                Results[run.run_name.function_name] = {
+                    run.real_accumulated_time / static_cast<double>(run.iterations),
+                    run.cpu_accumulated_time / static_cast<double>(run.iterations)};
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+void PrintSummary()
+{
+    std::printf("\nSummary (%d messages, loopback):\n", MessageCount);
+    for (const std::string server : {"dovecot", "mailutils"}) {
+        const auto python = Results.find("poplib/" + server);
+        if (python != Results.end())
+            std::printf("  %-9s poplib    %8.3f s\n", server.c_str(), python->second.first);
+        for (const std::string kind : {"check", "pipelined"}) {
+            const auto ours = Results.find(kind + "/" + server);
+            if (ours == Results.end())
+                continue;
+            std::printf("  %-9s %-9s %8.3f s, CPU %.1f us/message", server.c_str(), kind.c_str(),
+                        ours->second.first, ours->second.second * 1e6 / MessageCount);
+            if (python != Results.end())
+                std::printf(", %.3f of poplib's time", ours->second.first / python->second.first);
+            std::printf("\n");
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (const std::string server : {"dovecot", "mailutils"}) {
+        benchmark::RegisterBenchmark(("check/" + server).c_str(), BM_Check, server, false)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(5);
+        benchmark::RegisterBenchmark(("pipelined/" + server).c_str(), BM_Check, server, true)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(5);
+        // Plain poplib stalls on Mailutils for tens of seconds per check: one run is enough.
+        benchmark::RegisterBenchmark(("poplib/" + server).c_str(), BM_Poplib, server)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(server == "dovecot" ? 3 : 1);
+    }
+    benchmark::Initialize(&argc, argv);
+    TSummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,401 @@
+#include "pop3/Pop3Wire.h"
+
+#include "WireFixtures.h"
+
+#include "pop3/WireMessage.h"
+#include "tests/support/FakePop3Server.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+const char* const Header = "From: Ann <ann@example.org>\r\n"
+                           "To: bob@example.org, \"Doe, Jo\" <jo@example.org>\r\n"
+                           "Subject: Hello\r\n"
+                           "\tworld\r\n"
+                           "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n";
+
+// A POP3 client whose fake server has greeted it and accepted USER bob and PASS secret.
+class Pop3Test : public ::testing::Test
+{
+protected:
+    Pop3Test()
+    {
+        Client.Host = "127.0.0.1";
+        UseShortTimeouts(Client);
+        Status.Attach(Client);
+    }
+
+    TFakePop3Server& LoggedIn()
+    {
+        Server.Reply("+OK POP3 ready").Receive().Reply("+OK").Receive().Reply("+OK logged in");
+        return Server;
+    }
+
+    void Connect()
+    {
+        Server.Start();
+        Client.Port = Server.Port();
+        Client.UserID = "bob";
+        Client.Password = "secret";
+        Client.Connect();
+    }
+
+    // The commands after log-in, once the client has said goodbye.
+    TLines Sent()
+    {
+        EXPECT_TRUE(Server.WaitDone());
+        TLines commands = Server.Commands();
+        if (commands.size() >= 2 && commands[0] == "User bob" && commands[1] == "Pass secret")
+            commands.erase(commands.begin(), commands.begin() + 2);
+        return commands;
+    }
+
+    TFakePop3Server Server;
+    TWirePOP3 Client;
+    TStatusLog Status;
+    TWireMessage Message;
+};
+
+template <class TException, class TCall> std::string MessageOf(TCall call)
+{
+    try {
+        call();
+    } catch (const TException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+} // namespace
+
+// Sessions
+
+TEST_F(Pop3Test, CheckSessionSendsTheCommandsAndPostsTheTextsInOrder)
+{
+    LoggedIn()
+        .Receive()
+        .Reply("+OK 2 900")
+        .Receive()
+        .Send(std::string("+OK top follows\r\n") + Header + "\r\n.\r\n")
+        .Receive()
+        .Reply("+OK 1 456")
+        .Receive()
+        .SendInPieces(std::string("+OK\r\n") + Header + "\r\n.\r\n", 3, 1)
+        .Receive()
+        .Reply("+OK 2 444")
+        .Receive()
+        .Reply("+OK bye");
+    Connect();
+    EXPECT_EQ(Client.Port, Server.Port());
+    const int count = Client.CheckMessages();
+    ASSERT_EQ(count, 2);
+    for (int n = 1; n <= count; ++n) {
+        EXPECT_TRUE(Client.RetrieveHeader(n, Message));
+        EXPECT_EQ(Message.From(), "Ann <ann@example.org>");
+        EXPECT_EQ(Message.Subject(), "Hello world");
+        EXPECT_EQ(Message.Too(), (TLines{"bob@example.org", "\"Doe, Jo\" <jo@example.org>"}));
+        EXPECT_EQ(Message.HeaderValue("date"), "Sun, 06 Dec 2026 20:07:05 +0000");
+        EXPECT_EQ(Client.RetrieveSize(n), n == 1 ? 456 : 444);
+    }
+    Client.Disconnect();
+    EXPECT_FALSE(Client.Connected());
+
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Pass secret", "STAT", "TOP 1 0", "LIST 1",
+                                         "TOP 2 0", "LIST 2", "Quit"}));
+    EXPECT_EQ(Server.Problems(), "");
+    EXPECT_EQ(Status.Texts,
+              (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
+                      "User Account is valid", "Password is valid", "Checking for messages",
+                      "Retrieving headers", "Retrieving size", "Retrieving headers",
+                      "Retrieving size", "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, DeleteReportsTheServersAnswerAndNeverRaises)
+{
+    LoggedIn()
+        .Receive()
+        .Reply("+OK message 3 deleted")
+        .Receive()
+        .Reply("-ERR message 3 already deleted")
+        .Receive();
+    Connect();
+    Status.Texts.clear();
+    EXPECT_TRUE(Client.Delete(3));
+    EXPECT_FALSE(Client.Delete(3));
+    Client.Disconnect();
+    EXPECT_EQ(Sent(), (TLines{"DELE 3", "DELE 3", "Quit"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, PreviewReadsTheTopLinesWithoutDotStuffing)
+{
+    LoggedIn().Receive("Top 4 2").Send("+OK\r\nSubject: x\r\n\r\n..hidden dot\r\nline 2\r\n.\r\n");
+    Connect();
+    Status.Texts.clear();
+    EXPECT_EQ(Client.SendCommand("Top 4 2", 1, "Retreiving message", 0), 1);
+    TLines lines;
+    EXPECT_EQ(Client.Capture(lines, {"."}), 1);
+    EXPECT_EQ(lines, (TLines{"Subject: x", "", ".hidden dot", "line 2"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Retreiving message"}));
+}
+
+// Log-in failures
+
+TEST_F(Pop3Test, GreetingMustBeginWithUpperCaseOk)
+{
+    Server.Reply("+ok hello").Receive();
+    Server.Start();
+    Client.Port = Server.Port();
+    EXPECT_EQ(MessageOf<EWireConnectRefused>([&] { Client.Connect(); }), "+ok hello");
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_EQ(Sent(), (TLines{"Quit"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Disconnecting",
+                                    "Disconnected"}));
+}
+
+TEST_F(Pop3Test, WrongPasswordRaisesTheReplyLineAndStillSaysQuit)
+{
+    Server.Reply("+OK ready")
+        .Receive()
+        .Reply("+OK")
+        .Receive()
+        .Reply("-ERR [AUTH] Authentication failed.")
+        .Receive();
+    Server.Start();
+    Client.Port = Server.Port();
+    Client.UserID = "bob";
+    Client.Password = "wrong";
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.Connect(); }),
+              "-ERR [AUTH] Authentication failed.");
+    EXPECT_FALSE(Client.Connected());
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Pass wrong", "Quit"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
+                                    "User Account is valid", "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, UnknownUserStopsBeforeThePassword)
+{
+    Server.Reply("+OK").Receive().Reply("-ERR no such user").Receive();
+    Server.Start();
+    Client.Port = Server.Port();
+    Client.UserID = "nobody";
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.Connect(); }), "-ERR no such user");
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Commands(), (TLines{"User nobody", "Quit"}));
+}
+
+TEST_F(Pop3Test, LineBreakInTheCredentialsIsNeverSent)
+{
+    Server.Reply("+OK").Receive().Reply("+OK").Receive();
+    Server.Start();
+    Client.Port = Server.Port();
+    Client.UserID = "bob";
+    Client.Password = "pass\r\nDELE 1";
+    EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
+              "Command contains a line break.");
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Quit"}));
+}
+
+TEST_F(Pop3Test, FailuresBeforeTheGreetingKeepTheirOwnText)
+{
+    // Refused: the goodbye after it has no socket to go on, which must not hide the cause.
+    Client.Port = ClosedPort();
+    EXPECT_EQ(MessageOf<EWireSocketError>([&] { Client.Connect(); }),
+              "Socket Error #10061\r\nConnection refused.");
+    EXPECT_EQ(Status.Texts, (TLines{"Connecting to 127.0.0.1", "Disconnecting", "Disconnected"}));
+
+    // The server hangs up instead of greeting.
+    Server.Close();
+    Server.Start();
+    Client.Port = Server.Port();
+    EXPECT_EQ(MessageOf<EWireConnClosedGraceful>([&] { Client.Connect(); }),
+              "Connection Closed Gracefully.");
+    EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(Pop3Test, DisconnectWithoutASocketRaisesAfterItsStatusTexts)
+{
+    EXPECT_EQ(MessageOf<EWireClosedSocket>([&] { Client.Disconnect(); }),
+              "Socket is closed, cannot write");
+    EXPECT_EQ(Status.Texts, (TLines{"Disconnecting", "Disconnected"}));
+}
+
+// STAT and LIST replies
+
+struct TReplyCase
+{
+    const char* Reply;
+    int Result;
+    const char* Status; // posted after the command's own text; empty for none
+};
+
+class StatReplies : public Pop3Test, public ::testing::WithParamInterface<TReplyCase>
+{};
+
+TEST_P(StatReplies, GiveTheCountOrZeroWithTheReasonPosted)
+{
+    LoggedIn().Receive("STAT").Send(GetParam().Reply);
+    Connect();
+    Status.Texts.clear();
+    EXPECT_EQ(Client.CheckMessages(), GetParam().Result);
+    const std::string reason = GetParam().Status;
+    if (reason.empty()) {
+        EXPECT_EQ(Status.Texts, (TLines{"Checking for messages"}));
+    } else {
+        ASSERT_FALSE(Status.Texts.empty());
+        EXPECT_EQ(Status.Texts.back(), reason);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3, StatReplies,
+    ::testing::Values(TReplyCase{"+OK 3 1200\r\n", 3, ""}, TReplyCase{"+OK 0 0\r\n", 0, ""},
+                      TReplyCase{"+OK 5\r\n", 0, "'' is not a valid integer value"},
+                      TReplyCase{"+OK 12\r\n", 0, "'' is not a valid integer value"},
+                      TReplyCase{"+OK x 5\r\n", 0, "'x' is not a valid integer value"},
+                      TReplyCase{"+OK -2 5\r\n", 0, "'-2' is not a valid integer value"},
+                      TReplyCase{"+OK 99999999999 1\r\n", 0,
+                                 "'99999999999' is not a valid integer value"},
+                      TReplyCase{"-ERR mailbox locked\r\n", 0, "-ERR mailbox locked"},
+                      TReplyCase{"+OK 2 9", 0, "Connection Closed Gracefully."},
+                      TReplyCase{"\x80\xFF\x01 x\r\n", 0, "\x80\xFF\x01 x"}));
+
+class ListReplies : public Pop3Test, public ::testing::WithParamInterface<TReplyCase>
+{};
+
+TEST_P(ListReplies, GiveTheSizeOrMinusOne)
+{
+    LoggedIn().Receive("LIST 7").Send(GetParam().Reply);
+    Connect();
+    Status.Texts.clear();
+    EXPECT_EQ(Client.RetrieveSize(7), GetParam().Result);
+    const std::string reason = GetParam().Status;
+    if (reason.empty()) {
+        EXPECT_EQ(Status.Texts, (TLines{"Retrieving size"}));
+    } else {
+        ASSERT_FALSE(Status.Texts.empty());
+        EXPECT_EQ(Status.Texts.back(), reason);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pop3, ListReplies,
+    ::testing::Values(TReplyCase{"+OK 7 2048\r\n", 2048, ""}, TReplyCase{"+OK 2048\r\n", 2048, ""},
+                      TReplyCase{"+OK 7 2048 octets\r\n", -1, ""},
+                      TReplyCase{"+OK 7 lots\r\n", -1, ""}, TReplyCase{"+OK 7 -5\r\n", -1, ""},
+                      TReplyCase{"+OK 7 99999999999\r\n", -1, ""}, TReplyCase{"+OK\r\n", -1, ""},
+                      TReplyCase{"-ERR no such message\r\n", -1, "-ERR no such message"},
+                      TReplyCase{"+OK 7 20", -1, "Connection Closed Gracefully."}));
+
+// Headers
+
+TEST_F(Pop3Test, HeaderRefusedByTheServerRaises)
+{
+    LoggedIn().Receive("TOP 9 0").Reply("-ERR no such message");
+    Connect();
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.RetrieveHeader(9, Message); }),
+              "-ERR no such message");
+}
+
+TEST_F(Pop3Test, HeaderEndingAtTheDotWithoutAnEmptyLineLeavesNothingBehind)
+{
+    LoggedIn()
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nSubject: short\r\nFrom: a@b\r\n.\r\n")
+        .Receive("LIST 1")
+        .Reply("+OK 1 99");
+    Connect();
+    EXPECT_TRUE(Client.RetrieveHeader(1, Message));
+    EXPECT_EQ(Message.Headers(), (TLines{"Subject=short", "From=a@b"}));
+    EXPECT_EQ(Client.RetrieveSize(1), 99);
+}
+
+TEST_F(Pop3Test, UnexpectedLinesAfterTheHeaderAreConsumedWithTheResponse)
+{
+    LoggedIn()
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nSubject: s\r\n\r\n\r\nbody line\r\n..\r\nmore\r\n.\r\n")
+        .Receive("LIST 1")
+        .Reply("+OK 1 123");
+    Connect();
+    EXPECT_FALSE(Client.RetrieveHeader(1, Message));
+    EXPECT_EQ(Message.Subject(), "s");
+    EXPECT_EQ(Client.RetrieveSize(1), 123);
+}
+
+TEST_F(Pop3Test, HeaderCutOffByThePeerRaisesAndLeavesAnEmptyMessage)
+{
+    LoggedIn().Receive("TOP 1 0").Send("+OK\r\nSubject: cut\r\nFrom: some").Close();
+    Connect();
+    Message.SetSubject("previous");
+    // A peer's close is one of the failures callers may pass over in silence.
+    EXPECT_EQ(MessageOf<EWireSilentException>([&] { Client.RetrieveHeader(1, Message); }),
+              "Connection Closed Gracefully.");
+    EXPECT_TRUE(Message.Headers().empty());
+    EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(Pop3Test, HeaderBytesOfEveryValueArriveAsSent)
+{
+    std::string raw = "X-Raw: ";
+    for (int value = 1; value < 256; ++value)
+        if (value != '\r' && value != '\n')
+            raw += static_cast<char>(value);
+    LoggedIn().Receive("TOP 1 0").Send("+OK\r\n" + raw + "\r\nSubject: caf\xC3\xA9\r\n\r\n.\r\n");
+    Connect();
+    EXPECT_TRUE(Client.RetrieveHeader(1, Message));
+    EXPECT_EQ(Message.HeaderValue("X-Raw"), raw.substr(7));
+    EXPECT_EQ(Message.Subject(), "caf\xC3\xA9");
+}
+
+// Pipelining
+
+TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
+{
+    LoggedIn()
+        .Receive("CAPA")
+        .Send("+OK Capability list follows\r\nTOP\r\n pipelining \r\nUIDL\r\n.\r\n")
+        .Receive("TOP 1 0")
+        .Receive("LIST 1")
+        .Receive("TOP 2 0")
+        .Receive("LIST 2")
+        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n-ERR gone\r\n+OK 2 200\r\n")
+        .Receive("Quit");
+    Connect();
+    const TLines capabilities = Client.Capabilities();
+    EXPECT_EQ(capabilities, (TLines{"TOP", " pipelining ", "UIDL"}));
+    EXPECT_TRUE(TWirePOP3::AllowsPipelining(capabilities));
+    Status.Texts.clear();
+
+    for (int n = 1; n <= 2; ++n) {
+        Client.RequestHeader(n);
+        Client.RequestSize(n);
+    }
+    EXPECT_TRUE(Client.ReadHeader(Message));
+    EXPECT_EQ(Message.Subject(), "one");
+    EXPECT_EQ(Client.ReadSize(), 100);
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.ReadHeader(Message); }), "-ERR gone");
+    EXPECT_EQ(Client.ReadSize(), 200);
+    Client.Disconnect();
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Problems(), "");
+    EXPECT_EQ(Status.Texts, (TLines{"Retrieving headers", "Retrieving size", "Retrieving size",
+                                    "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, ServerWithoutCapaAllowsNoPipelining)
+{
+    LoggedIn().Receive("CAPA").Reply("-ERR unknown command").Receive("STAT").Reply("+OK 0 0");
+    Connect();
+    const TLines capabilities = Client.Capabilities();
+    EXPECT_TRUE(capabilities.empty());
+    EXPECT_FALSE(TWirePOP3::AllowsPipelining(capabilities));
+    EXPECT_EQ(Client.CheckMessages(), 0);
+    EXPECT_FALSE(TWirePOP3::AllowsPipelining({"TOP", "PIPELININGX", "SASL PIPELINING"}));
+}
