@@ -3,6 +3,7 @@
 #include "app/CheckTimer.h"
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
+#include "config/SettingsFrm.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
@@ -94,6 +95,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     FTrayHint = QStringLiteral("Mailbeacon");
 
     CreateActions();
+    connect(actViewSettings, &QAction::triggered, this, &TMainForm::actViewSettingsExecute);
     CreateMenus();
     CreateToolBar();
     CreateClientArea();
@@ -977,4 +979,20 @@ void TMainForm::actViewActionLogExecute()
     FLogForm->exec();
     if (created)
         delete FLogForm;
+}
+
+// The dialog brings the configuration, the check timer and the store up to date itself. One
+// that is already open is brought to the front instead of a second one.
+void TMainForm::actViewSettingsExecute()
+{
+    if (!FSettingsForm.isNull()) {
+        FSettingsForm->raise();
+        FSettingsForm->activateWindow();
+        return;
+    }
+    FSettingsForm = new TSettingsForm(FStore, FDialogs, TStartupShortcut(), this);
+    FSettingsForm->AttachConfiguration(*FConfiguration);
+    PlaceDialog(FSettingsForm);
+    FSettingsForm->exec();
+    delete FSettingsForm;
 }

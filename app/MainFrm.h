@@ -29,6 +29,7 @@ class QTreeWidget;
 class TCheckTimer;
 class TKeyStore;
 class TLogForm;
+class TSettingsForm;
 class TSplitterBar;
 
 // The mail operations the window starts: the check, the preview of the first selected row and
@@ -99,6 +100,7 @@ public:
     void actNotificationSelectAllExecute();
     void actViewMessagePreviewExecute();
     void actViewActionLogExecute();
+    void actViewSettingsExecute();
     void actFileOpenMailbeaconExecute();
     void actFileCloseExecute();
     void actFileExitExecute();
@@ -213,4 +215,5 @@ private:
     QString FLastSaveError;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
+    QPointer<TSettingsForm> FSettingsForm;
 };

@@ -18,5 +18,8 @@ TDialogs TDialogs::Standard()
     dialogs.GetSaveFileName = [](QWidget* parent, const QString& caption, const QString& filter) {
         return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
     };
+    dialogs.GetOpenFileName = [](QWidget* parent, const QString& caption, const QString& filter) {
+        return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+    };
     return dialogs;
 }

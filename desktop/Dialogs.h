@@ -18,6 +18,10 @@ struct TDialogs
     // An empty name when the user cancels.
     std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>
         GetSaveFileName;
+    // An open-file dialog for an existing file, filter as above. The chosen file's full path,
+    // or an empty name when the user cancels.
+    std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>
+        GetOpenFileName;
 
     // The real boxes and dialogs.
     static TDialogs Standard();

@@ -33,6 +33,8 @@ struct TScriptedDialogs
     bool Answer = true;
     QStringList SaveFilters;
     QString SaveFileName;
+    QStringList OpenFilters;
+    QString OpenFileName;
 
     TDialogs Make()
     {
@@ -45,6 +47,10 @@ struct TScriptedDialogs
         dialogs.GetSaveFileName = [this](QWidget*, const QString&, const QString& filter) {
             SaveFilters.append(filter);
             return SaveFileName;
+        };
+        dialogs.GetOpenFileName = [this](QWidget*, const QString&, const QString& filter) {
+            OpenFilters.append(filter);
+            return OpenFileName;
         };
         return dialogs;
     }

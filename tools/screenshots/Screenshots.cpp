@@ -1,7 +1,9 @@
-// Renders the main window with an open preview, the action log window and the icon set into
-// PNG files, with sample content, for the README. Usage: mb_screenshots OUTPUT_FOLDER
+// Renders the main window with an open preview, the action log window, each page of the
+// settings dialog and the icon set into PNG files, with sample content, for the README.
+// Usage: mb_screenshots OUTPUT_FOLDER
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
+#include "config/SettingsFrm.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <cstdio>
 
@@ -84,6 +87,70 @@ void FillLog(TLogList& log)
     }
 }
 
+void FillConfiguration(TConfiguration& configuration)
+{
+    const struct
+    {
+        const char* Name;
+        const char* Host;
+        const char* UserId;
+        bool Include;
+    } accounts[] = {{"Home", "pop.example.net", "ada.brennan", true},
+                    {"Work", "mail.example.com", "abrennan", true},
+                    {"Old provider", "pop3.example.org", "ada1972", false}};
+    for (const auto& sample : accounts) {
+        auto account = std::make_shared<TAccount>();
+        account->Name = sample.Name;
+        account->Host = sample.Host;
+        account->UserId = sample.UserId;
+        account->Password = "secret";
+        account->Include = sample.Include;
+        configuration.Accounts.push_back(account);
+    }
+    configuration.Notification.CheckTimer->SetEnabled(true);
+    configuration.Notification.CheckTimer->SetInterval(10 * 60000);
+    configuration.Notification.PlaySound = true;
+    configuration.Notification.Sound = "/usr/share/sounds/mailbeacon/new-mail.wav";
+    configuration.Notification.MailClient = "/usr/bin/mail-reader";
+    configuration.Connection.ConnectionType = TConnection::Direct;
+    configuration.Connection.UseProxy = true;
+    configuration.Connection.Proxy = "proxy.example.net";
+    configuration.Connection.ProxyPort = 3128;
+    configuration.ApplicationSettings.MessagePreview = 50;
+    configuration.ApplicationSettings.Log = true;
+}
+
+// One picture per page of the settings dialog, chosen through its node in the tree.
+bool SaveSettingsPages(TMainForm& form, TKeyStore& store, const QString& scratch,
+                       const QDir& output)
+{
+    TConfiguration configuration;
+    FillConfiguration(configuration);
+    TSettingsForm settingsForm(store, TDialogs::Standard(),
+                               TStartupShortcut(scratch + QStringLiteral("/autostart")), &form);
+    settingsForm.AttachConfiguration(configuration);
+    form.PlaceDialog(&settingsForm);
+    const struct
+    {
+        const char* Node;
+        const char* File;
+    } pages[] = {{"Accounts", "settings-new-account.png"},
+                 {"Work", "settings-account.png"},
+                 {"Application", "settings-application.png"},
+                 {"Connection", "settings-connection.png"},
+                 {"Notification", "settings-notification.png"}};
+    bool saved = true;
+    for (const auto& page : pages) {
+        for (QTreeWidgetItemIterator it(settingsForm.tvOptionExplorer); *it != nullptr; ++it) {
+            if ((*it)->text(0) == QLatin1String(page.Node))
+                settingsForm.tvOptionExplorer->setCurrentItem(*it);
+        }
+        saved = Save(settingsForm, output.filePath(QLatin1String(page.File))) && saved;
+    }
+    settingsForm.hide();
+    return saved;
+}
+
 QImage IconSheet()
 {
     const int sizes[] = {16, 22, 32, 48};
@@ -135,6 +202,8 @@ int main(int argc, char* argv[])
     form.PlaceDialog(&logForm);
     saved = Save(logForm, output.filePath(QStringLiteral("log-window.png"))) && saved;
     logForm.hide();
+
+    saved = SaveSettingsPages(form, store, scratch.path(), output) && saved;
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
     form.ExitRequested = true;
