@@ -27,9 +27,11 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class TCheckTimer;
+class TAboutForm;
 class TKeyStore;
 class TLogForm;
 class TSplitterBar;
+class TVersionForm;
 
 // The mail operations the window starts: the check, the preview of the first selected row and
 // the deletion of the selected rows. Each sets Busy for as long as it runs.
@@ -104,6 +106,8 @@ public:
     void actFileExitExecute();
     void actHelpOnlineHelpExecute();
     void actHelpHomePageExecute();
+    void actHelpCheckForNewVersionExecute();
+    void actHelpAboutMailbeaconExecute();
 
     bool ExitRequested = false;
     TLogList LogList;
@@ -213,4 +217,6 @@ private:
     QString FLastSaveError;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
+    QPointer<TVersionForm> FVersionForm;
+    QPointer<TAboutForm> FAboutForm;
 };
