@@ -4,11 +4,13 @@
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
 #include "config/SettingsFrm.h"
+#include "desktop/AboutFrm.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
 #include "desktop/ShellOpen.h"
 #include "net/VendorHost.h"
+#include "net/VersionFrm.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -144,8 +146,8 @@ QAction* TMainForm::MakeAction(const char* name, const char* category, const QSt
     return action;
 }
 
-// Settings, Start Mail Client, Check For New Version and About have no handler here: the
-// settings dialog, the mail-client launch, the version window and the About box connect them.
+// Settings and Start Mail Client have no handler here: the settings dialog and the mail-client
+// launch connect them.
 void TMainForm::CreateActions()
 {
     actNotificationCheckNow =
@@ -183,9 +185,10 @@ void TMainForm::CreateActions()
                                  &TMainForm::actHelpHomePageExecute);
     actHelpCheckForNewVersion =
         MakeAction("actHelpCheckForNewVersion", "Help", QStringLiteral("Check For New Version..."),
-                   {}, 10, nullptr);
-    actHelpAboutMailbeacon = MakeAction("actHelpAboutMailbeacon", "Help",
-                                        QStringLiteral("About Mailbeacon..."), {}, 8, nullptr);
+                   {}, 10, &TMainForm::actHelpCheckForNewVersionExecute);
+    actHelpAboutMailbeacon =
+        MakeAction("actHelpAboutMailbeacon", "Help", QStringLiteral("About Mailbeacon..."), {}, 8,
+                   &TMainForm::actHelpAboutMailbeaconExecute);
 }
 
 // A menu item is an object of its own, named after its place, that shows its action's caption
@@ -995,4 +998,28 @@ void TMainForm::actViewSettingsExecute()
     PlaceDialog(FSettingsForm);
     FSettingsForm->exec();
     delete FSettingsForm;
+}
+
+// A version window made for this opening goes when it closes, so each opening checks once.
+void TMainForm::actHelpCheckForNewVersionExecute()
+{
+    const bool created = FVersionForm.isNull();
+    if (created)
+        FVersionForm = new TVersionForm(FShell, this);
+    FVersionForm->AssignOptions(*FConfiguration);
+    PlaceDialog(FVersionForm);
+    FVersionForm->exec();
+    if (created)
+        delete FVersionForm;
+}
+
+void TMainForm::actHelpAboutMailbeaconExecute()
+{
+    const bool created = FAboutForm.isNull();
+    if (created)
+        FAboutForm = new TAboutForm(FShell, this);
+    PlaceDialog(FAboutForm);
+    FAboutForm->exec();
+    if (created)
+        delete FAboutForm;
 }

@@ -27,10 +27,12 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class TCheckTimer;
+class TAboutForm;
 class TKeyStore;
 class TLogForm;
 class TSettingsForm;
 class TSplitterBar;
+class TVersionForm;
 
 // The mail operations the window starts: the check, the preview of the first selected row and
 // the deletion of the selected rows. Each sets Busy for as long as it runs.
@@ -106,6 +108,8 @@ public:
     void actFileExitExecute();
     void actHelpOnlineHelpExecute();
     void actHelpHomePageExecute();
+    void actHelpCheckForNewVersionExecute();
+    void actHelpAboutMailbeaconExecute();
 
     bool ExitRequested = false;
     TLogList LogList;
@@ -216,4 +220,6 @@ private:
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
     QPointer<TSettingsForm> FSettingsForm;
+    QPointer<TVersionForm> FVersionForm;
+    QPointer<TAboutForm> FAboutForm;
 };

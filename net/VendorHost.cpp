@@ -14,3 +14,8 @@ std::string VendorUrl(const std::string& path)
 {
     return "http://" + VendorHost() + path;
 }
+
+std::string SupportAddress()
+{
+    return MB_SUPPORT_ADDRESS;
+}

@@ -8,3 +8,6 @@ std::string VendorHost();
 
 // The address of a page on the vendor's web server; path begins with "/".
 std::string VendorUrl(const std::string& path);
+
+// The vendor's support e-mail address, as the program was built.
+std::string SupportAddress();

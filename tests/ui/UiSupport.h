@@ -8,8 +8,15 @@
 #include <QStringList>
 #include <QThread>
 
+#include <ostream>
 #include <utility>
 #include <vector>
+
+// Failure messages show texts as text, not as arrays of characters.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Processes events until the condition holds; false when it did not within the time.
 template <class TCondition> bool WaitFor(TCondition condition, int milliseconds = 3000)

@@ -1,16 +1,23 @@
 // Renders the main window with an open preview, the action log window, each page of the
-// settings dialog and the icon set into PNG files, with sample content, for the README.
+// settings dialog, the version window after a check, the About box and the icon set into PNG
+// files, with sample content, for the README.
 // Usage: mb_screenshots OUTPUT_FOLDER
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
 #include "config/SettingsFrm.h"
+#include "desktop/AboutFrm.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
+#include "net/VersionFile.h"
+#include "net/VersionFrm.h"
+#include "tests/support/FakeConnectionProbes.h"
+#include "tests/support/HttpFixtureServer.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -20,6 +27,7 @@
 #include <QTreeWidgetItemIterator>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -151,6 +159,40 @@ bool SaveSettingsPages(TMainForm& form, TKeyStore& store, const QString& scratch
     return saved;
 }
 
+// The window after a check against a local server that publishes version 2.1; the computer
+// counts as online whatever this machine's network is.
+bool SaveVersionWindow(TMainForm& form, const QString& fileName)
+{
+    THttpFixtureServer server;
+    server.Serve(VersionFilePath,
+                 THttpFixtureServer::Ok(
+                     "2.1\r\nJul 2 2000\r\nhttp://www.hollinway.com/beaconer/download.php3\r\n"));
+    qputenv("MAILBEACON_VENDOR_HOST", QByteArray::fromStdString(server.Host()));
+    auto probes = std::make_shared<TFakeConnectionProbes>();
+    probes->DialUpIsAvailable = true;
+    probes->DialUpIsConnected = true;
+    probes->QueryIsAvailable = true;
+    probes->Flags = ConnectedState::Lan | ConnectedState::Modem;
+    form.Configuration().Connection.SetProbes(probes);
+
+    TVersionForm versionForm({}, &form);
+    versionForm.AssignOptions(form.Configuration());
+    form.PlaceDialog(&versionForm);
+    versionForm.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (!versionForm.Checked && clock.elapsed() < 10000)
+        QTest::qWait(20);
+    qunsetenv("MAILBEACON_VENDOR_HOST");
+    if (!versionForm.Checked ||
+        versionForm.pnlStatus->text() != QStringLiteral("Version checked successfully")) {
+        std::fprintf(stderr, "mb_screenshots: the version check did not succeed: %s\n",
+                     qPrintable(versionForm.pnlStatus->text()));
+        return false;
+    }
+    return Save(versionForm, fileName);
+}
+
 QImage IconSheet()
 {
     const int sizes[] = {16, 22, 32, 48};
@@ -204,6 +246,12 @@ int main(int argc, char* argv[])
     logForm.hide();
 
     saved = SaveSettingsPages(form, store, scratch.path(), output) && saved;
+    saved = SaveVersionWindow(form, output.filePath(QStringLiteral("version-window.png"))) && saved;
+
+    TAboutForm aboutForm({}, &form);
+    form.PlaceDialog(&aboutForm);
+    saved = Save(aboutForm, output.filePath(QStringLiteral("about-box.png"))) && saved;
+    aboutForm.hide();
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
     form.ExitRequested = true;
