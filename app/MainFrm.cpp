@@ -1,6 +1,7 @@
 #include "MainFrm.h"
 
 #include "app/CheckTimer.h"
+#include "app/MailClient.h"
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
@@ -142,8 +143,8 @@ QAction* TMainForm::MakeAction(const char* name, const char* category, const QSt
     return action;
 }
 
-// Settings, Start Mail Client, Check For New Version and About have no handler here: the
-// settings dialog, the mail-client launch, the version window and the About box connect them.
+// Settings, Check For New Version and About have no handler here: the settings dialog, the
+// version window and the About box connect them.
 void TMainForm::CreateActions()
 {
     actNotificationCheckNow =
@@ -155,9 +156,9 @@ void TMainForm::CreateActions()
     actNotificationDeleteMessages = MakeAction(
         "actNotificationDeleteMessages", "Notification", QStringLiteral("Delete Message(s)"),
         QStringLiteral("Delete"), 1, &TMainForm::actNotificationDeleteMessagesExecute);
-    actNotificationStartMailClient =
-        MakeAction("actNotificationStartMailClient", "Notification",
-                   QStringLiteral("Start Mail Client"), {}, 6, nullptr);
+    actNotificationStartMailClient = MakeAction("actNotificationStartMailClient", "Notification",
+                                                QStringLiteral("Start Mail Client"), {}, 6,
+                                                &TMainForm::actNotificationStartMailClientExecute);
     actNotificationSelectAll =
         MakeAction("actNotificationSelectAll", "Notification", QStringLiteral("Select All"),
                    QStringLiteral("Select All"), -1, &TMainForm::actNotificationSelectAllExecute);
@@ -913,11 +914,18 @@ void TMainForm::TrayIconDblClick()
         actFileOpenMailbeaconExecute();
         break;
     case TApplicationSettings::StartMailClient:
-        actNotificationStartMailClient->trigger();
+        actNotificationStartMailClientExecute();
         break;
     default:
         break;
     }
+}
+
+// Runs whatever the window's state: it does not wait for an operation under way, and a window
+// hidden in the tray stays hidden.
+void TMainForm::actNotificationStartMailClientExecute()
+{
+    StartMailClient(FConfiguration->Notification.MailClient, *FShell, [this] { hide(); });
 }
 
 void TMainForm::actFileOpenMailbeaconExecute()
