@@ -1,6 +1,7 @@
 #include "MainFrm.h"
 
 #include "app/CheckTimer.h"
+#include "app/MailClient.h"
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
 #include "config/SettingsFrm.h"
@@ -97,7 +98,6 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     FTrayHint = QStringLiteral("Mailbeacon");
 
     CreateActions();
-    connect(actViewSettings, &QAction::triggered, this, &TMainForm::actViewSettingsExecute);
     CreateMenus();
     CreateToolBar();
     CreateClientArea();
@@ -140,14 +140,11 @@ QAction* TMainForm::MakeAction(const char* name, const char* category, const QSt
         action->setToolTip(hint);
     if (imageIndex >= 0)
         action->setIcon(ilToolBar.value(imageIndex));
-    if (handler != nullptr)
-        connect(action, &QAction::triggered, this, handler);
+    connect(action, &QAction::triggered, this, handler);
     ActionList.append(action);
     return action;
 }
 
-// Settings and Start Mail Client have no handler here: the settings dialog and the mail-client
-// launch connect them.
 void TMainForm::CreateActions()
 {
     actNotificationCheckNow =
@@ -159,9 +156,9 @@ void TMainForm::CreateActions()
     actNotificationDeleteMessages = MakeAction(
         "actNotificationDeleteMessages", "Notification", QStringLiteral("Delete Message(s)"),
         QStringLiteral("Delete"), 1, &TMainForm::actNotificationDeleteMessagesExecute);
-    actNotificationStartMailClient =
-        MakeAction("actNotificationStartMailClient", "Notification",
-                   QStringLiteral("Start Mail Client"), {}, 6, nullptr);
+    actNotificationStartMailClient = MakeAction("actNotificationStartMailClient", "Notification",
+                                                QStringLiteral("Start Mail Client"), {}, 6,
+                                                &TMainForm::actNotificationStartMailClientExecute);
     actNotificationSelectAll =
         MakeAction("actNotificationSelectAll", "Notification", QStringLiteral("Select All"),
                    QStringLiteral("Select All"), -1, &TMainForm::actNotificationSelectAllExecute);
@@ -171,7 +168,7 @@ void TMainForm::CreateActions()
     actViewActionLog = MakeAction("actViewActionLog", "View", QStringLiteral("Action Log..."), {},
                                   4, &TMainForm::actViewActionLogExecute);
     actViewSettings = MakeAction("actViewSettings", "View", QStringLiteral("Settings..."),
-                                 QStringLiteral("Settings"), 2, nullptr);
+                                 QStringLiteral("Settings"), 2, &TMainForm::actViewSettingsExecute);
     actFileOpenMailbeacon =
         MakeAction("actFileOpenMailbeacon", "File", QStringLiteral("Open Mailbeacon"), {}, 12,
                    &TMainForm::actFileOpenMailbeaconExecute);
@@ -918,11 +915,18 @@ void TMainForm::TrayIconDblClick()
         actFileOpenMailbeaconExecute();
         break;
     case TApplicationSettings::StartMailClient:
-        actNotificationStartMailClient->trigger();
+        actNotificationStartMailClientExecute();
         break;
     default:
         break;
     }
+}
+
+// Runs whatever the window's state: it does not wait for an operation under way, and a window
+// hidden in the tray stays hidden.
+void TMainForm::actNotificationStartMailClientExecute()
+{
+    StartMailClient(FConfiguration->Notification.MailClient, *FShell, [this] { hide(); });
 }
 
 void TMainForm::actFileOpenMailbeaconExecute()

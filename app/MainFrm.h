@@ -56,7 +56,8 @@ public:
 
     // The window is created hidden, with the configuration loaded from store; a loading step
     // that fails is reported through dialogs.ShowError and the program goes on with the
-    // default options. shell opens the help pages (the desktop's own when empty).
+    // default options. shell opens the help pages and starts the mail client (the desktop's own
+    // when empty).
     explicit TMainForm(TKeyStore& store, TDialogs dialogs = TDialogs::Standard(),
                        std::shared_ptr<IShellOpen> shell = {}, QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -99,6 +100,8 @@ public:
     void actNotificationCheckNowExecute();
     void actNotificationStopExecute();
     void actNotificationDeleteMessagesExecute();
+    // Starts the program of the MailClient option; also run by a check's notification.
+    void actNotificationStartMailClientExecute();
     void actNotificationSelectAllExecute();
     void actViewMessagePreviewExecute();
     void actViewActionLogExecute();

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "tools/SampleMaildrop.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// One POP3 conversation of the sample server (RFC 1939), without the socket: command lines
+// in, replies out. Messages marked for deletion are removed only when the client ends the
+// session with QUIT; a session that ends otherwise leaves the maildrop as it found it.
+class TSamplePop3Session
+{
+public:
+    using TLog = std::function<void(const std::string& text)>;
+
+    // lockWaitMs: how long a log-in waits for another session to release the maildrop.
+    TSamplePop3Session(TSampleMaildrop& maildrop, std::string user, std::string password,
+                       TLog log = {}, int lockWaitMs = 3000);
+    ~TSamplePop3Session();
+    TSamplePop3Session(const TSamplePop3Session&) = delete;
+    TSamplePop3Session& operator=(const TSamplePop3Session&) = delete;
+
+    static std::string Greeting();
+    // The reply to one command line given without its CR LF; the reply ends with CR LF.
+    std::string Answer(const std::string& line);
+    // After QUIT: the connection is to be closed.
+    bool Ended() const { return FEnded; }
+
+private:
+    enum class TState
+    {
+        Authorization,
+        Transaction
+    };
+
+    std::string Authorize(const std::string& command, const std::string& argument);
+    std::string Transact(const std::string& command, const std::string& argument);
+    std::string Quit();
+    std::string LogIn(const std::string& password);
+    // The message the argument numbers, or an -ERR reply in error.
+    bool FindMessage(const std::string& argument, std::size_t& index, std::string& error) const;
+    std::string Listing(const std::string& argument, bool uniqueIds) const;
+    std::size_t Count() const;
+    std::size_t Octets() const;
+    void Release();
+
+    TSampleMaildrop& FMaildrop;
+    std::string FUser;
+    std::string FPassword;
+    TLog FLog;
+    int FLockWaitMs;
+    TState FState = TState::Authorization;
+    std::string FGivenUser;
+    bool FUserGiven = false;
+    bool FLocked = false;
+    bool FEnded = false;
+    std::vector<TSampleMessage> FMessages;
+    std::vector<bool> FDeleted;
+};
