@@ -10,6 +10,7 @@
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
 #include "desktop/ShellOpen.h"
+#include "desktop/TrayIcon.h"
 #include "net/VendorHost.h"
 #include "net/VersionFrm.h"
 
@@ -102,6 +103,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     CreateToolBar();
     CreateClientArea();
     CreateStatusBar();
+    CreateTrayIcon();
 
     resize(DesignWidth, DesignHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -464,6 +466,44 @@ void TMainForm::CreateStatusBar()
     }
 }
 
+// The icon shows the program's image with the latest status as its tooltip; while mail
+// waits it blinks between the two "mail waiting" frames.
+void TMainForm::CreateTrayIcon()
+{
+    TrayIcon = new TTrayIcon(this);
+    TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    TrayIcon->SetHint(FTrayHint);
+    TrayIcon->SetIcon(Icons::ProgramIcon());
+    TrayIcon->SetIcons({Icons::MailWaitingFrame(0), Icons::MailWaitingFrame(1)});
+    TrayIcon->SetPopupMenu(pmTrayIcon);
+    TrayIcon->OnDblClick = [this] {
+        try {
+            TrayIconDblClick();
+        } catch (const std::exception& error) {
+            FDialogs.ShowError(this, QString::fromStdString(error.what()));
+        }
+    };
+    connect(this, &TMainForm::TrayHintChanged, TrayIcon, &TTrayIcon::SetHint);
+    SetTrayIconShown(TrayIcon->Available());
+    connect(TrayIcon, &TTrayIcon::AvailableChanged, this, [this](bool available) {
+        SetTrayIconShown(available);
+        // A hidden window could not be reached any more.
+        if (!available && isHidden())
+            showMinimized();
+    });
+    WavSound.SetSoundLoop(false);
+}
+
+void TMainForm::StartInTray(std::chrono::milliseconds grace)
+{
+    if (TrayIcon->Available())
+        return;
+    QTimer::singleShot(grace, this, [this] {
+        if (!TrayIcon->Available())
+            actFileOpenMailbeaconExecute();
+    });
+}
+
 QMenu* TMainForm::createPopupMenu()
 {
     return nullptr;
@@ -592,9 +632,13 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::FormCloseQuery(QCloseEvent* event)
 {
     SaveLayout(false);
-    if (!ExitRequested && FTrayIconShown) {
+    if (!ExitRequested) {
         event->ignore();
-        hide();
+        // Without a tray the window must stay on the desktop: nothing else leads back to it.
+        if (FTrayIconShown)
+            hide();
+        else
+            showMinimized();
         return;
     }
     event->accept();

@@ -4,12 +4,14 @@
 #include "config/PassCrypt.h"
 #include "desktop/Dialogs.h"
 #include "desktop/LogList.h"
+#include "desktop/WavSound.h"
 
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +34,7 @@ class TKeyStore;
 class TLogForm;
 class TSettingsForm;
 class TSplitterBar;
+class TTrayIcon;
 class TVersionForm;
 
 // The mail operations the window starts: the check, the preview of the first selected row and
@@ -65,9 +68,13 @@ public:
     TConfiguration& Configuration() { return *FConfiguration; }
     TCheckTimer& CheckTimer() { return *FCheckTimer; }
     void SetMailOperations(TMailOperations operations);
-    // While the tray icon is not on the desktop, closing the window ends the program, since
-    // nothing else could bring the window back.
+    // While the tray icon is not on the desktop, closing the window minimises it instead of
+    // hiding it, since nothing else could bring the window back. The tray icon keeps this up
+    // to date as the desktop's tray comes and goes.
     void SetTrayIconShown(bool shown) { FTrayIconShown = shown; }
+    // The program starts hidden in the tray. Where the desktop shows no tray within the grace
+    // period the window is shown instead, as nothing else could bring it up.
+    void StartInTray(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
     QString StatusText(int panel) const;
     void SetStatusText(int panel, const QString& text);
@@ -123,6 +130,10 @@ public:
     bool WasOnline = false;
 
     TCryptLib CryptLib;
+    // The tray icon blinks from the end of a check that announced mail until the next check
+    // starts: TrayIcon->SetAnimated(true / false).
+    TTrayIcon* TrayIcon;
+    TWavSound WavSound;
     QList<QIcon> ilToolBar;
     QList<QAction*> ActionList;
     QTimer* tmOnlineDetection;
@@ -182,6 +193,7 @@ private:
     void CreateClientArea();
     void CreateMessagePane();
     void CreateStatusBar();
+    void CreateTrayIcon();
     QAction* MakeAction(const char* name, const char* category, const QString& caption,
                         const QString& hint, int imageIndex, void (TMainForm::*handler)());
     QAction* AddMenuItem(QMenu* menu, const char* name, QAction* action);

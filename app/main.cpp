@@ -1,9 +1,11 @@
-// The program's entry: the application object, the store named on the command line, and the
-// main window, which runs everything else from the event loop.
+// The program's entry: the application object, the guard against a second copy, the store
+// named on the command line, and the main window, which runs everything else from the event
+// loop.
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"
+#include "desktop/SingleInstance.h"
 #include "desktop/TerminationSignals.h"
 
 #include <QApplication>
@@ -25,16 +27,24 @@ int main(int argc, char* argv[])
     const QStringList given = QApplication::arguments();
     for (qsizetype index = 1; index < given.size(); ++index)
         arguments.push_back(given[index].toStdString());
+
+    // A second copy hands over to the first before it reads the store or shows anything. A
+    // one-off check runs beside the copy in the tray and does not take part.
+    TSingleInstance singleInstance;
+    if (!given.contains(QStringLiteral("--check")) && !singleInstance.Start())
+        return singleInstance.PreviousAnswered() ? 0 : 1;
+
     TFileKeyStore store(StoreFileName(arguments));
 
     TMainForm mainForm(store);
+    QObject::connect(&singleInstance, &TSingleInstance::ShowRequested, &mainForm,
+                     &TMainForm::actFileOpenMailbeaconExecute);
     TTerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TTerminationSignals::Received, &mainForm, [&mainForm] {
         mainForm.QueryEndSession();
         mainForm.close();
     });
 
-    // Until a tray icon is on the desktop, the window is the program's only way in.
-    mainForm.actFileOpenMailbeaconExecute();
+    mainForm.StartInTray();
     return QApplication::exec();
 }

@@ -331,11 +331,13 @@ TEST_F(TMainFormTest, CloseHidesWhileTheTrayIconIsShown)
     EXPECT_TRUE(form->isVisible());
 }
 
-TEST_F(TMainFormTest, CloseEndsTheProgramWhenNoTrayIconCouldBringItBack)
+TEST_F(TMainFormTest, CloseMinimisesWhenNoTrayIconCouldBringItBack)
 {
     auto form = MakeForm();
     ShowAndWait(*form);
-    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->isMinimized());
 }
 
 TEST_F(TMainFormTest, ExitEndsTheEventLoop)

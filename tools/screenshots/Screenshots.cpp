@@ -1,7 +1,7 @@
 // Renders the main window with an open preview, the action log window, each page of the
-// settings dialog, the version window after a check, the About box and the icon set into PNG
-// files, with sample content, for the README.
-// Usage: mb_screenshots OUTPUT_FOLDER
+// settings dialog, the version window after a check, the About box, the icon set and the tray
+// icon (still and blinking, as the desktop's tray shows it) into PNG files, with sample content,
+// for the README. Usage: mb_screenshots OUTPUT_FOLDER
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
 #include "config/SettingsFrm.h"
@@ -9,6 +9,7 @@
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/LogFrm.h"
+#include "desktop/TrayIcon.h"
 #include "net/VersionFile.h"
 #include "net/VersionFrm.h"
 #include "tests/support/FakeConnectionProbes.h"
@@ -21,11 +22,13 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -218,6 +221,55 @@ QImage IconSheet()
     return sheet;
 }
 
+// The part of the screen around the tray icon, enlarged four times so the pixels can be seen.
+QImage GrabTray(const QRect& icon)
+{
+    QTest::qWait(300);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = icon.adjusted(-6, -1, 6, 1) & screen->geometry();
+    const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    return shot.toImage().scaled(shot.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+QImage SideBySide(const QImage& left, const QImage& right)
+{
+    QImage both(left.width() + 8 + right.width(), std::max(left.height(), right.height()),
+                QImage::Format_ARGB32);
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawImage(0, 0, left);
+    painter.drawImage(left.width() + 8, 0, right);
+    return both;
+}
+
+// Needs a tray on the display (scripts/screenshots starts one).
+bool SaveTrayPictures(TTrayIcon& tray, const QDir& output)
+{
+    QRect icon;
+    const bool placed = QTest::qWaitFor(
+        [&] {
+            const QRect before = icon;
+            icon = tray.Available() ? tray.Area().Geometry() : QRect();
+            return !icon.isEmpty() && icon == before;
+        },
+        5000);
+    if (!placed) {
+        std::fprintf(stderr, "mb_screenshots: no tray on this display for the tray pictures\n");
+        return false;
+    }
+    // The frames are held still while they are taken.
+    tray.SetInterval(60000);
+    tray.SetAnimated(false);
+    const QImage still = GrabTray(icon);
+    tray.SetAnimated(true);
+    const QImage first = GrabTray(icon);
+    tray.NextFrame();
+    const QImage second = GrabTray(icon);
+    tray.SetAnimated(false);
+    return still.save(output.filePath(QStringLiteral("tray-normal.png"))) &&
+           SideBySide(first, second).save(output.filePath(QStringLiteral("tray-blinking.png")));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -254,6 +306,7 @@ int main(int argc, char* argv[])
     aboutForm.hide();
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
+    saved = SaveTrayPictures(*form.TrayIcon, output) && saved;
     form.ExitRequested = true;
     return saved ? 0 : 1;
 }

@@ -1,0 +1,290 @@
+#include "TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// How often the system tray is asked whether it is there: a panel may start after the
+// program, or go and come back. The question may cross the session bus, so not too often.
+constexpr int AvailabilityPollInterval = 3000;
+
+// The notification area of the desktop, through Qt's tray icon (a StatusNotifierItem on a
+// desktop that offers it, an embedded window otherwise). Qt places the icon by itself once
+// a panel appears, so the area never refuses it.
+class TSystemTrayArea : public TTrayArea
+{
+public:
+    TSystemTrayArea()
+        : FIcon(new QSystemTrayIcon(this))
+        , FAvailable(QSystemTrayIcon::isSystemTrayAvailable())
+    {
+        connect(FIcon, &QSystemTrayIcon::activated, this, &TTrayArea::Activated);
+        auto* poll = new QTimer(this);
+        poll->setInterval(AvailabilityPollInterval);
+        connect(poll, &QTimer::timeout, this, [this] {
+            const bool available = Available();
+            if (available != FAvailable) {
+                FAvailable = available;
+                Q_EMIT AvailableChanged(available);
+            }
+        });
+        poll->start();
+    }
+
+    bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+    bool Add(const QIcon& icon, const QString& tip) override
+    {
+        FIcon->setIcon(icon);
+        FIcon->setToolTip(tip);
+        FIcon->show();
+        return true;
+    }
+
+    bool Modify(const QIcon& icon, const QString& tip) override
+    {
+        // Each change is sent to the panel, so only what differs is set.
+        if (icon.cacheKey() != FIcon->icon().cacheKey())
+            FIcon->setIcon(icon);
+        if (tip != FIcon->toolTip())
+            FIcon->setToolTip(tip);
+        return true;
+    }
+
+    void Remove() override { FIcon->hide(); }
+
+    void SetMenu(QMenu* menu) override { FIcon->setContextMenu(menu); }
+
+    QRect Geometry() const override { return FIcon->geometry(); }
+
+private:
+    QSystemTrayIcon* FIcon;
+    // What the last poll found, so that only changes are reported.
+    bool FAvailable;
+};
+
+// Cuts after a whole character, never between the halves of a surrogate pair.
+QString CutText(const QString& text, int length)
+{
+    if (text.size() <= length)
+        return text;
+    if (length > 0 && text[length - 1].isHighSurrogate())
+        --length;
+    return text.left(length);
+}
+
+} // namespace
+
+TTrayIcon::TTrayIcon(QObject* parent)
+    : QObject(parent)
+    , FAnimationTimer(new QTimer(this))
+{
+    FAnimationTimer->setInterval(FInterval);
+    connect(FAnimationTimer, &QTimer::timeout, this, &TTrayIcon::NextFrame);
+    SetArea(std::make_unique<TSystemTrayArea>());
+}
+
+TTrayIcon::~TTrayIcon()
+{
+    FAnimated = false;
+    FAnimationTimer->stop();
+    HideIcon();
+}
+
+void TTrayIcon::SetArea(std::unique_ptr<TTrayArea> area)
+{
+    const bool wasAvailable = FArea && FArea->Available();
+    if (FArea) {
+        HideIcon();
+        FArea->SetMenu(nullptr);
+    }
+    FArea = std::move(area);
+    connect(FArea.get(), &TTrayArea::Activated, this, &TTrayIcon::AreaActivated);
+    connect(FArea.get(), &TTrayArea::AvailableChanged, this, &TTrayIcon::AvailableChanged);
+    UpdateMenu();
+    if (FActive)
+        ShowIcon();
+    if (FArea->Available() != wasAvailable)
+        Q_EMIT AvailableChanged(FArea->Available());
+}
+
+void TTrayIcon::SetActive(bool active)
+{
+    FActive = active;
+    UpdateMenu();
+    if (active)
+        ShowIcon();
+    else
+        HideIcon();
+}
+
+void TTrayIcon::SetEnabled(bool enabled)
+{
+    FEnabled = enabled;
+    UpdateMenu();
+}
+
+void TTrayIcon::SetHint(const QString& hint)
+{
+    if (hint == FHint)
+        return;
+    FHint = hint;
+    UpdateIcon();
+}
+
+QString TTrayIcon::ShownHint() const
+{
+    return CutText(FHint.section(QLatin1Char('|'), 0, 0), MaxHintLength);
+}
+
+void TTrayIcon::SetIcon(const QIcon& icon)
+{
+    FIcon = icon;
+    UpdateIcon();
+}
+
+void TTrayIcon::SetIcons(const QList<QIcon>& icons)
+{
+    FIcons = icons;
+    UpdateIcon();
+}
+
+void TTrayIcon::SetAnimated(bool animated)
+{
+    if (animated && FIcons.isEmpty())
+        animated = false;
+    FAnimated = animated;
+    FFrameIndex = 0;
+    UpdateTimer();
+    UpdateIcon();
+}
+
+void TTrayIcon::SetInterval(std::uint16_t interval)
+{
+    FInterval = interval;
+    FAnimationTimer->setInterval(interval);
+}
+
+QMenu* TTrayIcon::PopupMenu() const
+{
+    return FPopupMenu;
+}
+
+void TTrayIcon::SetPopupMenu(QMenu* menu)
+{
+    FPopupMenu = menu;
+    UpdateMenu();
+}
+
+void TTrayIcon::NextFrame()
+{
+    if (!FAnimated || FIcons.isEmpty())
+        return;
+    ++FFrameIndex;
+    if (FFrameIndex >= FIcons.size())
+        FFrameIndex = 0;
+    UpdateIcon();
+}
+
+QIcon TTrayIcon::CurrentImage() const
+{
+    if (FAnimated && !FIcons.isEmpty())
+        return FIcons[std::clamp(FFrameIndex, 0, static_cast<int>(FIcons.size()) - 1)];
+    return FIcon;
+}
+
+void TTrayIcon::ShowIcon()
+{
+    if (FRegistered) {
+        FArea->Remove();
+        FRegistered = false;
+    }
+    const QIcon image = CurrentImage();
+    if (!image.isNull())
+        FRegistered = FArea->Add(image, ShownHint());
+    UpdateTimer();
+}
+
+void TTrayIcon::HideIcon()
+{
+    if (FRegistered)
+        FArea->Remove();
+    FRegistered = false;
+    FLastTrigger.invalidate();
+    UpdateTimer();
+}
+
+void TTrayIcon::UpdateIcon()
+{
+    if (FIcons.isEmpty() && FAnimated) {
+        FAnimated = false;
+        UpdateTimer();
+    }
+    if (FRegistered) {
+        const QIcon image = CurrentImage();
+        if (image.isNull()) {
+            HideIcon();
+        } else if (!FArea->Modify(image, ShownHint())) {
+            // Refused: the next change places the icon afresh.
+            FRegistered = false;
+            UpdateTimer();
+        }
+    } else if (FActive) {
+        ShowIcon();
+    }
+}
+
+// The animation only runs while there is an icon to show it on.
+void TTrayIcon::UpdateTimer()
+{
+    if (FAnimated && FRegistered) {
+        if (!FAnimationTimer->isActive())
+            FAnimationTimer->start();
+    } else {
+        FAnimationTimer->stop();
+    }
+}
+
+void TTrayIcon::UpdateMenu()
+{
+    FArea->SetMenu(FActive && FEnabled ? FPopupMenu.data() : nullptr);
+}
+
+// A double click also reports its first click as a plain one, which does nothing here. Areas
+// that have no double click of their own report both clicks as plain ones: two within the
+// desktop's double-click time count as a double click.
+void TTrayIcon::AreaActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (!FEnabled)
+        return;
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        FLastTrigger.invalidate();
+        DoubleClick();
+    } else if (reason == QSystemTrayIcon::Trigger) {
+        if (FLastTrigger.isValid() &&
+            FLastTrigger.elapsed() <= QApplication::doubleClickInterval()) {
+            FLastTrigger.invalidate();
+            DoubleClick();
+        } else {
+            FLastTrigger.start();
+        }
+    }
+}
+
+void TTrayIcon::DoubleClick()
+{
+    if (FPopupMenu) {
+        QAction* item = FPopupMenu->defaultAction();
+        if (item != nullptr && item->isEnabled()) {
+            item->trigger();
+            return;
+        }
+    }
+    if (OnDblClick)
+        OnDblClick();
+}
