@@ -1,6 +1,7 @@
 #include "MainFrm.h"
 
 #include "app/CheckTimer.h"
+#include "app/MailOperations.h"
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
@@ -116,6 +117,8 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     });
 
     FormCreate();
+    FMailOperationsController = std::make_unique<TMailOperationsController>(*this);
+    SetMailOperations(FMailOperationsController->Operations());
     tmOnlineDetection->start();
 }
 

@@ -29,6 +29,7 @@ class QTreeWidget;
 class TCheckTimer;
 class TKeyStore;
 class TLogForm;
+class TMailOperationsController;
 class TSplitterBar;
 
 // The mail operations the window starts: the check, the preview of the first selected row and
@@ -60,6 +61,9 @@ public:
 
     TConfiguration& Configuration() { return *FConfiguration; }
     TCheckTimer& CheckTimer() { return *FCheckTimer; }
+    // The workers of the check, the preview and the deletion; the window's operations unless
+    // SetMailOperations replaced them.
+    TMailOperationsController& MailOperationsController() { return *FMailOperationsController; }
     void SetMailOperations(TMailOperations operations);
     // While the tray icon is not on the desktop, closing the window ends the program, since
     // nothing else could bring the window back.
@@ -159,6 +163,10 @@ public:
 Q_SIGNALS:
     // The text the tray icon shows as its tooltip.
     void TrayHintChanged(const QString& text);
+    // The tray icon's animation is to start (a check notifies) or to stop (a check starts).
+    void TrayAnimationChanged(bool running);
+    // The notification sound is to be played once.
+    void NotificationSoundRequested(const QString& fileName);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -213,4 +221,6 @@ private:
     QString FLastSaveError;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
+    // Last, so that its workers end before anything they report to goes.
+    std::unique_ptr<TMailOperationsController> FMailOperationsController;
 };

@@ -1,5 +1,7 @@
 // The program's entry: the application object, the store named on the command line, and the
-// main window, which runs everything else from the event loop.
+// main window, which runs everything else from the event loop; or the command-line check,
+// which needs no display.
+#include "app/CheckCommand.h"
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
@@ -7,12 +9,20 @@
 #include "desktop/TerminationSignals.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char* argv[])
 {
+    const std::vector<std::string> commandLine(argv + 1, argv + argc);
+    if (IsCheckCommand(commandLine)) {
+        QCoreApplication application(argc, argv);
+        return RunCheckCommand(commandLine, std::cout, std::cerr);
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mailbeacon"));
     QApplication::setOrganizationName(QStringLiteral("Hollinway"));
