@@ -119,7 +119,7 @@ TEST_F(MailOperationsTest, RowsCarryTheirTextsAndAccountAndArriveWhileTheCheckRu
                      "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nMessage-ID: <one@example.org>\r\n"
                      "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHello.\r\n",
                      Mail("second")});
-    Box.SetDelay(150);
+    Box.SetDelay(80);
     Serve(1);
     TMainForm& form = *Window.Form;
 
@@ -150,7 +150,7 @@ TEST_F(MailOperationsTest, RowsCarryTheirTextsAndAccountAndArriveWhileTheCheckRu
 TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanels)
 {
     Box.SetMessages(Mails(1));
-    Box.SetDelay(100);
+    Box.SetDelay(50);
     Serve(1);
     TMainForm& form = *Window.Form;
     form.lvNotification->addTopLevelItem(new QTreeWidgetItem(QStringList{"Old", "row"}));
