@@ -2,6 +2,7 @@
 
 #include "app/CheckTimer.h"
 #include "app/MailClient.h"
+#include "app/MailOperations.h"
 #include "app/SplitterBar.h"
 #include "config/KeyStore.h"
 #include "config/SettingsFrm.h"
@@ -122,6 +123,8 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     });
 
     FormCreate();
+    FMailOperationsController = std::make_unique<TMailOperationsController>(*this);
+    SetMailOperations(FMailOperationsController->Operations());
     tmOnlineDetection->start();
 }
 
@@ -484,6 +487,8 @@ void TMainForm::CreateTrayIcon()
         }
     };
     connect(this, &TMainForm::TrayHintChanged, TrayIcon, &TTrayIcon::SetHint);
+    // Mail announced by a check blinks the icon until the next check starts.
+    connect(this, &TMainForm::TrayAnimationChanged, TrayIcon, &TTrayIcon::SetAnimated);
     SetTrayIconShown(TrayIcon->Available());
     connect(TrayIcon, &TTrayIcon::AvailableChanged, this, [this](bool available) {
         SetTrayIconShown(available);
@@ -492,6 +497,10 @@ void TMainForm::CreateTrayIcon()
             showMinimized();
     });
     WavSound.SetSoundLoop(false);
+    connect(this, &TMainForm::NotificationSoundRequested, this, [this](const QString& fileName) {
+        WavSound.SetSoundFile(fileName);
+        WavSound.SetActive(true);
+    });
 }
 
 void TMainForm::StartInTray(std::chrono::milliseconds grace)

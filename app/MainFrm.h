@@ -32,6 +32,7 @@ class TCheckTimer;
 class TAboutForm;
 class TKeyStore;
 class TLogForm;
+class TMailOperationsController;
 class TSettingsForm;
 class TSplitterBar;
 class TTrayIcon;
@@ -67,6 +68,9 @@ public:
 
     TConfiguration& Configuration() { return *FConfiguration; }
     TCheckTimer& CheckTimer() { return *FCheckTimer; }
+    // The workers of the check, the preview and the deletion; the window's operations unless
+    // SetMailOperations replaced them.
+    TMailOperationsController& MailOperationsController() { return *FMailOperationsController; }
     void SetMailOperations(TMailOperations operations);
     // While the tray icon is not on the desktop, closing the window minimises it instead of
     // hiding it, since nothing else could bring the window back. The tray icon keeps this up
@@ -179,6 +183,10 @@ public:
 Q_SIGNALS:
     // The text the tray icon shows as its tooltip.
     void TrayHintChanged(const QString& text);
+    // The tray icon's animation is to start (a check notifies) or to stop (a check starts).
+    void TrayAnimationChanged(bool running);
+    // The notification sound is to be played once.
+    void NotificationSoundRequested(const QString& fileName);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -237,4 +245,6 @@ private:
     QPointer<TSettingsForm> FSettingsForm;
     QPointer<TVersionForm> FVersionForm;
     QPointer<TAboutForm> FAboutForm;
+    // Last, so that its workers end before anything they report to goes.
+    std::unique_ptr<TMailOperationsController> FMailOperationsController;
 };

@@ -35,3 +35,16 @@ QString DateTimeText(const QDateTime& moment)
     return locale.toString(moment.date(), QLocale::ShortFormat) + u' ' +
            LongTimeText(moment.time());
 }
+
+QString DateSeparator()
+{
+    const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'')
+            quoted = !quoted;
+        else if (!quoted && !c.isLetter() && !c.isSpace())
+            return QString(c);
+    }
+    return QStringLiteral("/");
+}

@@ -11,3 +11,7 @@ QString LongTimeText(const QTime& time);
 // The user's short date format, a blank, and the long time format: how the action log stamps
 // its entries.
 QString DateTimeText(const QDateTime& moment);
+
+// The character between day, month and year in the user's short date format; "/" when the
+// format shows none.
+QString DateSeparator();

@@ -285,13 +285,35 @@ TDovecotServer::TDovecotServer()
     FProcess.WaitForGreeting(FPort, "dovecot");
 }
 
+std::string TDovecotServer::Maildir(const std::string& user) const
+{
+    return (fs::path(FFolder.Path()) / "mail" / user / "Maildir").string();
+}
+
+void TDovecotServer::AddUser(const std::string& user, const std::string& password)
+{
+    const std::string maildir = Maildir(user);
+    for (const char* sub : {"new", "cur", "tmp"})
+        fs::create_directories(fs::path(maildir) / sub);
+    GiveTo(fs::path(FFolder.Path()) / "mail" / user, ServerUser());
+    // Dovecot reads the password file again when it changes.
+    const std::string users = FFolder.File("users");
+    WriteFile(users, ReadFile(users) + user + ":{PLAIN}" + password + "\n");
+    GiveTo(users, ServerUser());
+}
+
 void TDovecotServer::AddMessage(const std::string& text)
+{
+    AddMessage(User, text);
+}
+
+void TDovecotServer::AddMessage(const std::string& user, const std::string& text)
 {
     ++FAdded;
     // Maildir names that sort in the order of adding, so the message numbers follow it.
     char name[64];
     std::snprintf(name, sizeof name, "1700000000.M%06zuP1.mbtest", FAdded);
-    const fs::path file = fs::path(FMaildir) / "new" / name;
+    const fs::path file = fs::path(Maildir(user)) / "new" / name;
     WriteFile(file.string(), text);
     GiveTo(file, ServerUser());
 }

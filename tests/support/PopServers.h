@@ -52,11 +52,16 @@ public:
     std::uint16_t Port() const { return FPort; }
     // Adds a message (CR LF lines) to the account's mailbox; messages keep the order added.
     void AddMessage(const std::string& text);
+    // Another account on the same server, with a mailbox of its own.
+    void AddUser(const std::string& user, const std::string& password);
+    void AddMessage(const std::string& user, const std::string& text);
     // Messages in the mailbox's folders, as files.
     std::size_t MessageCount() const;
     std::string Log() const;
 
 private:
+    std::string Maildir(const std::string& user) const;
+
     TTempDir FFolder;
     std::string FMaildir;
     std::uint16_t FPort = 0;

@@ -78,6 +78,12 @@ TEST_F(TMainFormTrayTest, IconShowsTheProgramAndTheLatestStatus)
     EXPECT_NE(first, second) << "the two frames must differ to blink";
     form->TrayIcon->SetAnimated(false);
     EXPECT_EQ(FArea->Image.cacheKey(), still.cacheKey());
+
+    // A check that announces mail starts the blinking; the next check stops it.
+    Q_EMIT form->TrayAnimationChanged(true);
+    EXPECT_TRUE(form->TrayIcon->Animated());
+    Q_EMIT form->TrayAnimationChanged(false);
+    EXPECT_FALSE(form->TrayIcon->Animated());
 }
 
 TEST_F(TMainFormTrayTest, DoubleClickRunsTheChosenActionOnce)

@@ -1,0 +1,233 @@
+#include "CheckCommand.h"
+
+#include "app/MailCheck.h"
+#include "config/Data.h"
+#include "config/FileKeyStore.h"
+#include "config/PassCrypt.h"
+#include "config/StorePath.h"
+#include "desktop/LocalTime.h"
+#include "pop3/HeaderText.h"
+#include "pop3/Pop3Wire.h"
+
+#include <QString>
+#include <QTime>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <ostream>
+
+namespace {
+
+constexpr int ExitAnswered = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+const char* const Usage = "usage: mailbeacon --check [--json] [--verbose] [--config FILE]\n";
+
+struct TOptions
+{
+    bool Json = false;
+    bool Verbose = false;
+};
+
+// Valid UTF-8 in any case: raw header bytes that are not become U+FFFD.
+std::string Utf8(const std::string& text)
+{
+    return QString::fromStdString(text).toStdString();
+}
+
+// A field of a tab-separated line: tabs and line breaks inside would split it.
+std::string Field(const std::string& text)
+{
+    std::string field = Utf8(text);
+    for (char& c : field)
+        if (c == '\t' || c == '\r' || c == '\n')
+            c = ' ';
+    return field;
+}
+
+// One line on the terminal for a text that may hold line breaks (a socket error's text does).
+std::string OneLine(const std::string& text)
+{
+    std::string line;
+    for (const char c : Utf8(text)) {
+        if (c == '\r')
+            continue;
+        line += c == '\n' ? ' ' : c;
+    }
+    return line;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string result = "\"";
+    for (const char c : Utf8(text)) {
+        switch (c) {
+        case '"':
+            result += "\\\"";
+            break;
+        case '\\':
+            result += "\\\\";
+            break;
+        case '\n':
+            result += "\\n";
+            break;
+        case '\r':
+            result += "\\r";
+            break;
+        case '\t':
+            result += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                result += escaped;
+            } else {
+                result += c;
+            }
+        }
+    }
+    return result + "\"";
+}
+
+// What the check reports, gathered for the output; status texts and log lines go to the
+// error stream as they happen when asked to.
+class TCommandLineEvents : public ICheckEvents
+{
+public:
+    TCommandLineEvents(const TOptions& options, std::ostream& out, std::ostream& err)
+        : FOptions(options)
+        , FOut(out)
+        , FErr(err)
+    {}
+
+    void Status(const std::string& text) override
+    {
+        if (FOptions.Verbose)
+            FErr << OneLine(text) << std::endl;
+    }
+
+    void Failure(const std::string& text, TFailureReport report) override
+    {
+        ++Errors;
+        Log.push_back(text);
+        if (FOptions.Verbose && report != TFailureReport::AlreadyPosted)
+            FErr << OneLine(text) << std::endl;
+    }
+
+    void ListRow(const TMessageRow& row) override
+    {
+        Rows.push_back(row);
+        if (!FOptions.Json)
+            FOut << Field(row.AccountName) << '\t' << Field(row.From) << '\t' << Field(row.Subject)
+                 << '\t' << Field(row.Date) << '\t' << Field(row.Size) << std::endl;
+    }
+
+    int Errors = 0;
+    std::vector<std::string> Log;
+    std::vector<TMessageRow> Rows;
+
+private:
+    const TOptions& FOptions;
+    std::ostream& FOut;
+    std::ostream& FErr;
+};
+
+void WriteJson(std::ostream& out, const std::string& summary, const TCommandLineEvents& events)
+{
+    const std::size_t total = events.Rows.size();
+    out << "{\"summary\": " << JsonString(summary) << ", \"total\": " << total
+        << ", \"new\": " << total << ", \"errors\": " << events.Errors << ", \"rows\": [";
+    for (std::size_t index = 0; index < total; ++index) {
+        const TMessageRow& row = events.Rows[index];
+        out << (index > 0 ? ", " : "") << "{\"account\": " << JsonString(row.AccountName)
+            << ", \"from\": " << JsonString(row.From)
+            << ", \"subject\": " << JsonString(row.Subject)
+            << ", \"date\": " << JsonString(row.Date) << ", \"size\": " << JsonString(row.Size)
+            << ", \"size_bytes\": " << row.SizeBytes
+            << ", \"to\": " << JsonString(DecodeHeaderText(row.To))
+            << ", \"address\": " << JsonString(row.Address) << ", \"number\": " << row.Number
+            << ", \"message_id\": " << JsonString(row.MessageId) << "}";
+    }
+    out << "], \"log\": [";
+    for (std::size_t index = 0; index < events.Log.size(); ++index)
+        out << (index > 0 ? ", " : "") << JsonString(events.Log[index]);
+    out << "]}" << std::endl;
+}
+
+} // namespace
+
+bool IsCheckCommand(const std::vector<std::string>& arguments)
+{
+    for (const std::string& argument : arguments)
+        if (argument == "--check" || argument == "--json" || argument == "--verbose")
+            return true;
+    return false;
+}
+
+int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+{
+    TOptions options;
+    bool check = false;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == "--check") {
+            check = true;
+        } else if (argument == "--json") {
+            options.Json = true;
+        } else if (argument == "--verbose") {
+            options.Verbose = true;
+        } else if (argument == "--config") {
+            if (++index == arguments.size()) {
+                err << "mailbeacon: --config needs a file name\n" << Usage;
+                return ExitUsage;
+            }
+        } else if (argument.rfind("--config=", 0) != 0) {
+            err << "mailbeacon: unknown option " << argument << "\n" << Usage;
+            return ExitUsage;
+        }
+    }
+    if (!check) {
+        err << "mailbeacon: --json and --verbose go with --check\n" << Usage;
+        return ExitUsage;
+    }
+
+    // A store that is not there holds no accounts to check; creating one here would only
+    // hide a mistyped file name.
+    const std::string fileName = StoreFileName(arguments);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error)) {
+        err << "mailbeacon: cannot read the settings file " << fileName << ": it does not exist\n";
+        return ExitUsage;
+    }
+    TCheckRequest request;
+    try {
+        TFileKeyStore store(fileName);
+        TCryptLib cipher = MakeProgramCipher();
+        TAccountList accounts;
+        LoadAccounts(store, cipher, accounts);
+        for (const std::shared_ptr<TAccount>& account : accounts)
+            request.Accounts.push_back(SnapshotOf(account));
+    } catch (const std::exception& failure) {
+        err << "mailbeacon: " << failure.what() << "\n";
+        return ExitUsage;
+    }
+    request.DateSeparator = DateSeparator().toStdString();
+
+    TCommandLineEvents events(options, out, err);
+    TWirePOP3 client;
+    const std::atomic<bool> cancel{false};
+    CheckMail(client, request, events, cancel);
+
+    const std::string summary = "Mail Check completed at " +
+                                LongTimeText(QTime::currentTime()).toStdString() + " with " +
+                                std::to_string(events.Errors) + " error(s)";
+    if (options.Json)
+        WriteJson(out, summary, events);
+    else
+        out << summary << std::endl;
+    return events.Errors == 0 ? ExitAnswered : ExitFailed;
+}

@@ -1,0 +1,317 @@
+#include "app/MailOperations.h"
+
+#include "tests/support/FakeMailbox.h"
+#include "tests/support/FakePop3Server.h"
+#include "tests/ui/MailSupport.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Mail(const std::string& subject)
+{
+    return "From: Ann Smith <ann@example.org>\r\nTo: alice@example.org\r\nSubject: " + subject +
+           "\r\nDate: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHello.\r\n";
+}
+
+std::vector<std::string> Mails(int count)
+{
+    std::vector<std::string> mails;
+    for (int n = 1; n <= count; ++n)
+        mails.push_back(Mail("message " + std::to_string(n)));
+    return mails;
+}
+
+const QRegularExpression Summary(
+    QStringLiteral("^Mail Check completed at \\d{1,2}:\\d{2}:\\d{2}.* with (\\d+) error\\(s\\)$"));
+const QRegularExpression
+    TrayTotals(QStringLiteral("^Total: (\\d+), New: (\\d+) at \\d{1,2}:\\d{2}:\\d{2}"));
+
+// A window with one account on a fake mailbox that serves the given number of sessions.
+class MailOperationsTest : public ::testing::Test
+{
+protected:
+    void Serve(int sessions)
+    {
+        Box.ServeOn(Server, sessions);
+        Server.Start();
+        Window.AddAccount("Home", Server.Port());
+    }
+
+    // The Total and New panels of the last check.
+    std::pair<QString, QString> Counts() const
+    {
+        return {Window.Form->StatusText(0), Window.Form->StatusText(1)};
+    }
+
+    TFakePop3Server Server;
+    TFakeMailbox Box;
+    TMailWindow Window;
+};
+
+using TCounts = std::pair<QString, QString>;
+
+TCounts Expect(int total, int fresh)
+{
+    return {QStringLiteral("Total: %1").arg(total), QStringLiteral("New: %1").arg(fresh)};
+}
+
+} // namespace
+
+// Totals and summary
+
+TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
+{
+    Serve(4);
+    TMainForm& form = *Window.Form;
+
+    Box.SetMessages(Mails(4));
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(4, 4)) << "first check after start";
+    EXPECT_EQ(form.LastTotal, 4);
+    const QRegularExpressionMatch hint = TrayTotals.match(form.TrayHint());
+    ASSERT_TRUE(hint.hasMatch()) << form.TrayHint().toStdString();
+    EXPECT_EQ(hint.captured(1), QStringLiteral("4"));
+    EXPECT_EQ(hint.captured(2), QStringLiteral("4"));
+    const QRegularExpressionMatch summary = Summary.match(form.StatusText(2));
+    ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
+    EXPECT_EQ(summary.captured(1), QStringLiteral("0"));
+
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(4, 0)) << "the same four messages";
+
+    Box.AddMessage(Mail("arrived"));
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(5, 1)) << "one more arrived";
+
+    Box.SetMessages(Mails(3));
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(3, 0)) << "two deleted elsewhere, one arrived";
+    EXPECT_EQ(form.LastTotal, 3);
+    EXPECT_EQ(Window.RowCount(), 3);
+}
+
+TEST_F(MailOperationsTest, NoAccountsGiveAnEmptySummaryAndNoNotification)
+{
+    TMainForm& form = *Window.Form;
+    QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
+    form.LastTotal = 2;
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(0, 0));
+    EXPECT_TRUE(Summary.match(form.StatusText(2)).hasMatch()) << form.StatusText(2).toStdString();
+    EXPECT_EQ(form.LastTotal, 0);
+    ASSERT_EQ(animation.count(), 1);
+    EXPECT_FALSE(animation[0][0].toBool()) << "a check only stops the animation";
+}
+
+// Rows
+
+TEST_F(MailOperationsTest, RowsCarryTheirTextsAndAccountAndArriveWhileTheCheckRuns)
+{
+    Box.SetMessages({"From: <ann@example.org>\r\nTo: alice@example.org, bob@example.org\r\n"
+                     "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\nMessage-ID: <one@example.org>\r\n"
+                     "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHello.\r\n",
+                     Mail("second")});
+    Box.SetDelay(80);
+    Serve(1);
+    TMainForm& form = *Window.Form;
+
+    form.actNotificationCheckNowExecute();
+    EXPECT_TRUE(form.Busy);
+    ASSERT_TRUE(WaitFor([&] { return Window.RowCount() == 1; }, 5000));
+    EXPECT_TRUE(form.Busy) << "the first row shows before the check ends";
+    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+
+    ASSERT_EQ(Window.RowCount(), 2);
+    const QStringList texts = Window.Texts(0);
+    ASSERT_EQ(texts.size(), 9);
+    EXPECT_EQ(texts[0], QStringLiteral("Home"));
+    EXPECT_EQ(texts[1], QStringLiteral("ann@example.org")) << "no name: the address";
+    EXPECT_EQ(texts[2], QStringLiteral("Grüße"));
+    EXPECT_TRUE(texts[3].endsWith(QStringLiteral("2026 20:07:05"))) << texts[3].toStdString();
+    EXPECT_EQ(texts[5], QStringLiteral("alice@example.org,bob@example.org"));
+    EXPECT_EQ(texts[6], QStringLiteral("ann@example.org"));
+    EXPECT_EQ(texts[7], QStringLiteral("1"));
+    EXPECT_EQ(texts[8], QStringLiteral("<one@example.org>"));
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(form.lvNotification->topLevelItem(0)->text(column), texts[column]);
+    EXPECT_EQ(Window.Row(1)->Text(7), QStringLiteral("2"));
+    EXPECT_EQ(Window.Row(1)->Account(), form.Configuration().Accounts.front());
+    EXPECT_TRUE(form.lvNotification->selectedItems().isEmpty());
+}
+
+TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanels)
+{
+    Box.SetMessages(Mails(1));
+    Box.SetDelay(50);
+    Serve(1);
+    TMainForm& form = *Window.Form;
+    form.lvNotification->addTopLevelItem(new QTreeWidgetItem(QStringList{"Old", "row"}));
+    form.lvNotification->topLevelItem(0)->setSelected(true);
+    form.ShowMessagePreview();
+    form.lblFrom->setText(QStringLiteral("Someone"));
+    form.memMessage->setPlainText(QStringLiteral("Body"));
+    form.SetStatusText(0, QStringLiteral("Total: 9"));
+    form.ErrorCount = 7;
+
+    form.actNotificationCheckNowExecute();
+    EXPECT_FALSE(form.MessagePreviewShown());
+    EXPECT_TRUE(form.lblFrom->text().isEmpty());
+    EXPECT_TRUE(form.memMessage->toPlainText().isEmpty());
+    EXPECT_EQ(Window.RowCount(), 0);
+    EXPECT_EQ(form.StatusText(0), QString());
+    EXPECT_EQ(form.ErrorCount, 0);
+    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    EXPECT_EQ(Window.RowCount(), 1);
+    EXPECT_TRUE(form.lvNotification->selectedItems().isEmpty());
+}
+
+TEST_F(MailOperationsTest, ListAndAccountsMayChangeUnderARunningCheck)
+{
+    Box.SetMessages(Mails(3));
+    Box.SetDelay(60);
+    Serve(1);
+    TMainForm& form = *Window.Form;
+    std::weak_ptr<TAccount> account = form.Configuration().Accounts.front();
+
+    form.actNotificationCheckNowExecute();
+    ASSERT_TRUE(WaitFor([&] { return Window.RowCount() == 1; }, 5000));
+    // The user goes offline and removes the account in the settings meanwhile.
+    form.ReportOffline();
+    form.Configuration().Accounts.clear();
+    EXPECT_EQ(Window.RowCount(), 0);
+    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+
+    EXPECT_EQ(Window.RowCount(), 2) << "the rows that came after";
+    EXPECT_EQ(form.StatusText(0), QStringLiteral("Total: 2"));
+    ASSERT_NE(Window.Row(0), nullptr);
+    EXPECT_EQ(Window.Row(0)->Text(0), QStringLiteral("Home"));
+    EXPECT_FALSE(account.expired()) << "the rows keep the removed account";
+}
+
+// Notification
+
+TEST_F(MailOperationsTest, WithoutNotifyOnlyWhenNewEveryCheckThatFindsMailNotifies)
+{
+    Box.SetMessages(Mails(2));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    const std::string sound = Window.Dir.File("mail.wav");
+    WriteFile(sound, "RIFF");
+    TNotification& notification = form.Configuration().Notification;
+    notification.NotifyOnlyWhenNew = false;
+    notification.StartClient = true;
+    notification.PlaySound = true;
+    notification.Sound = sound;
+    QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
+    QSignalSpy sounds(&form, &TMainForm::NotificationSoundRequested);
+    QSignalSpy client(form.actNotificationStartMailClient, &QAction::triggered);
+
+    ASSERT_TRUE(Window.Check());
+    ASSERT_EQ(animation.count(), 2);
+    EXPECT_FALSE(animation[0][0].toBool()) << "stopped as the check starts";
+    EXPECT_TRUE(animation[1][0].toBool()) << "started as it notifies";
+    EXPECT_EQ(client.count(), 1);
+    ASSERT_EQ(sounds.count(), 1);
+    EXPECT_EQ(sounds[0][0].toString(), QString::fromStdString(sound));
+
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(form.StatusText(1), QStringLiteral("New: 0"));
+    EXPECT_EQ(animation.count(), 4) << "nothing new, notified again";
+    EXPECT_EQ(client.count(), 2);
+    EXPECT_EQ(sounds.count(), 2);
+
+    notification.StartClient = false;
+    notification.Sound = Window.Dir.File("missing.wav");
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(animation.count(), 6);
+    EXPECT_EQ(client.count(), 2) << "StartClient is off";
+    EXPECT_EQ(sounds.count(), 2) << "a missing file plays nothing";
+}
+
+TEST_F(MailOperationsTest, WithNotifyOnlyWhenNewOnlyAGrowingTotalNotifies)
+{
+    Box.SetMessages(Mails(2));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    const std::string sound = Window.Dir.File("mail.wav");
+    WriteFile(sound, "RIFF");
+    TNotification& notification = form.Configuration().Notification;
+    notification.NotifyOnlyWhenNew = true;
+    notification.PlaySound = true;
+    notification.Sound = sound;
+    QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
+    QSignalSpy sounds(&form, &TMainForm::NotificationSoundRequested);
+    QSignalSpy client(form.actNotificationStartMailClient, &QAction::triggered);
+
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(animation.count(), 2);
+    EXPECT_EQ(sounds.count(), 1);
+    EXPECT_EQ(client.count(), 0);
+
+    ASSERT_TRUE(Window.Check());
+    ASSERT_EQ(animation.count(), 3) << "the same total: only stopped";
+    EXPECT_FALSE(animation[2][0].toBool());
+    EXPECT_EQ(sounds.count(), 1);
+
+    Box.AddMessage(Mail("new"));
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(animation.count(), 5);
+    EXPECT_TRUE(animation[4][0].toBool());
+    EXPECT_EQ(sounds.count(), 2);
+}
+
+// Errors and the end of the program
+
+TEST_F(MailOperationsTest, LostSessionIsCountedAndItsTextShownWithTheRowsBeforeIt)
+{
+    Server.Reply("+OK ready")
+        .Receive()
+        .Reply("+OK")
+        .Receive()
+        .Reply("+OK")
+        .Receive("STAT")
+        .Reply("+OK 2 200")
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: kept\r\n\r\n.\r\n")
+        .Receive("LIST 1")
+        .Reply("+OK 1 100")
+        .Receive("TOP 2 0")
+        .Close();
+    Server.Start();
+    Window.AddAccount("Home", Server.Port());
+    TMainForm& form = *Window.Form;
+    form.Configuration().ApplicationSettings.Log = true;
+
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Window.RowCount(), 1);
+    EXPECT_EQ(form.ErrorCount, 1);
+    const QRegularExpressionMatch summary = Summary.match(form.StatusText(2));
+    ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
+    EXPECT_EQ(summary.captured(1), QStringLiteral("1"));
+    EXPECT_TRUE(Window.LogActions().contains(QStringLiteral("Connection Closed Gracefully.")))
+        << Window.LogActions().join(u'|').toStdString();
+}
+
+TEST_F(MailOperationsTest, ClosingTheProgramDuringACheckEndsItAtOnce)
+{
+    // A server that accepts and then says nothing.
+    Server.Send("").Pause(20000);
+    Server.Start();
+    Window.AddAccount("Silent", Server.Port());
+    Window.Form->MailOperationsController().Timeout = 20000;
+    Window.Form->actNotificationCheckNowExecute();
+    ASSERT_TRUE(WaitFor([&] { return Server.Connections() == 1; }, 5000));
+
+    QElapsedTimer clock;
+    clock.start();
+    Window.Form.reset();
+    EXPECT_LT(clock.elapsed(), 2000);
+}
