@@ -1,4 +1,4 @@
-#include "SettingsFrm.h"
+#include "config/SettingsFrm.h"
 
 #include "config/Data.h"
 #include "config/KeyStore.h"

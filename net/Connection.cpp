@@ -1,4 +1,4 @@
-#include "Connection.h"
+#include "net/Connection.h"
 
 #include <utility>
 

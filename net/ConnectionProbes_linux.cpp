@@ -1,4 +1,4 @@
-#include "ConnectionProbes_linux.h"
+#include "net/ConnectionProbes_linux.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Connection.h"
+#include "net/Connection.h"
 
 #include <cstdint>
 #include <set>

@@ -1,4 +1,4 @@
-#include "VendorHost.h"
+#include "net/VendorHost.h"
 
 #include <cstdlib>
 

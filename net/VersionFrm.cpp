@@ -1,4 +1,4 @@
-#include "VersionFrm.h"
+#include "net/VersionFrm.h"
 
 #include "config/Data.h"
 #include "desktop/ShellOpen.h"

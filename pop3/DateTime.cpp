@@ -1,4 +1,4 @@
-#include "DateTime.h"
+#include "pop3/DateTime.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "HeaderText.h"
+#include "pop3/HeaderText.h"
 
 #include "pop3/StrUtils.h"
 

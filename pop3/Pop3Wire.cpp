@@ -1,4 +1,4 @@
-#include "Pop3Wire.h"
+#include "pop3/Pop3Wire.h"
 
 #include "pop3/StrUtils.h"
 #include "pop3/WireMessage.h"

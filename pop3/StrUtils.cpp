@@ -1,4 +1,4 @@
-#include "StrUtils.h"
+#include "pop3/StrUtils.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "Util.h"
+#include "pop3/Util.h"
 
 #include "pop3/StrUtils.h"
 

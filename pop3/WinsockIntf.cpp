@@ -1,4 +1,4 @@
-#include "WinsockIntf.h"
+#include "pop3/WinsockIntf.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "WireMessage.h"
+#include "pop3/WireMessage.h"
 
 #include "pop3/StrUtils.h"
 

@@ -1,4 +1,4 @@
-#include "WireMessageClient.h"
+#include "pop3/WireMessageClient.h"
 
 #include "pop3/WireMessage.h"
 

@@ -1,4 +1,4 @@
-#include "Wires.h"
+#include "pop3/Wires.h"
 
 #include <algorithm>
 #include <cctype>

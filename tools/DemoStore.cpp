@@ -1,4 +1,4 @@
-#include "DemoStore.h"
+#include "tools/DemoStore.h"
 
 #include "config/Data.h"
 #include "config/KeyStore.h"

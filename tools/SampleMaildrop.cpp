@@ -1,4 +1,4 @@
-#include "SampleMaildrop.h"
+#include "tools/SampleMaildrop.h"
 
 #include <algorithm>
 #include <cctype>

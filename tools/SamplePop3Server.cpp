@@ -1,4 +1,4 @@
-#include "SamplePop3Server.h"
+#include "tools/SamplePop3Server.h"
 
 #include "tools/SamplePop3Session.h"
 

@@ -1,4 +1,4 @@
-#include "SamplePop3Session.h"
+#include "tools/SamplePop3Session.h"
 
 #include <algorithm>
 #include <cctype>

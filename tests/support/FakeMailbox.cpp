@@ -1,4 +1,4 @@
-#include "FakeMailbox.h"
+#include "tests/support/FakeMailbox.h"
 
 #include <cctype>
 #include <chrono>

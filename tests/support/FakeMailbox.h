@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FakePop3Server.h"
+#include "tests/support/FakePop3Server.h"
 
 #include <cstddef>
 #include <functional>

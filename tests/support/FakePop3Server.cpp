@@ -1,4 +1,4 @@
-#include "FakePop3Server.h"
+#include "tests/support/FakePop3Server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

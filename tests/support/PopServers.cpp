@@ -1,4 +1,4 @@
-#include "PopServers.h"
+#include "tests/support/PopServers.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

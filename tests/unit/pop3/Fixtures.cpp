@@ -1,4 +1,4 @@
-#include "Fixtures.h"
+#include "tests/unit/pop3/Fixtures.h"
 
 #include "tests/support/TempDir.h"
 

@@ -1,9 +1,8 @@
 #include "pop3/Pop3Wire.h"
 
-#include "WireFixtures.h"
-
 #include "pop3/WireMessage.h"
 #include "tests/support/FakePop3Server.h"
+#include "tests/unit/pop3/WireFixtures.h"
 
 #include <gtest/gtest.h>
 

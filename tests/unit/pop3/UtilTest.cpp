@@ -1,8 +1,7 @@
 #include "pop3/Util.h"
 
-#include "Fixtures.h"
-
 #include "pop3/WireMessage.h"
+#include "tests/unit/pop3/Fixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "WireFixtures.h"
+#include "tests/unit/pop3/WireFixtures.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
 #include "pop3/WireMessage.h"
 
-#include "Fixtures.h"
+#include "tests/unit/pop3/Fixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,9 @@
 #include "pop3/Wires.h"
 
-#include "WireFixtures.h"
-
 #include "pop3/WinsockIntf.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/TempDir.h"
+#include "tests/unit/pop3/WireFixtures.h"
 
 #include <gtest/gtest.h>
 
