@@ -6,8 +6,29 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <QTextCursor>
 #include <QTime>
 #include <QTreeWidget>
+
+namespace {
+
+// A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
+QString BodyLineText(const std::string& line)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder windows("windows-1252");
+    if (!windows.isValid())
+        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+}
+
+} // namespace
 
 TMailOperationsController::TMailOperationsController(TMainForm& form)
     : FForm(form)
@@ -26,6 +47,8 @@ TMailOperations TMailOperationsController::Operations()
 {
     TMailOperations operations;
     operations.StartCheck = [this] { StartCheck(); };
+    operations.StartPreview = [this] { StartPreview(); };
+    operations.StartDelete = [this] { StartDelete(); };
     operations.Cancel = [this] { Cancel(); };
     return operations;
 }
@@ -113,4 +136,101 @@ void TMailOperationsController::Notify()
     if (notification.PlaySound && !notification.Sound.empty() && sound.exists() && !sound.isDir() &&
         FForm.lvNotification->topLevelItemCount() > 0)
         Q_EMIT FForm.NotificationSoundRequested(sound.filePath());
+}
+
+std::vector<TMessageListItem*> TMailOperationsController::SelectedRows() const
+{
+    std::vector<TMessageListItem*> rows;
+    for (int index = 0; index < FForm.lvNotification->topLevelItemCount(); ++index) {
+        QTreeWidgetItem* item = FForm.lvNotification->topLevelItem(index);
+        TMessageListItem* row = TMessageListItem::Of(item);
+        if (item->isSelected() && row != nullptr && row->Account())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+void TMailOperationsController::StartPreview()
+{
+    FForm.Busy = true;
+    FForm.ErrorCount = 0;
+    const std::vector<TMessageListItem*> selected = SelectedRows();
+    if (selected.empty()) {
+        FForm.Busy = false;
+        return;
+    }
+    TPreviewRequest request;
+    request.Row = selected.front()->Row();
+    request.Account = SnapshotOf(request.Row.Account);
+    request.MessagePreview = FForm.Configuration().ApplicationSettings.MessagePreview;
+    request.DateSeparator = DateSeparator().toStdString();
+
+    auto* thread = new TMsgInfoThread(std::move(request), this);
+    connect(thread, &TMsgInfoThread::PreviewReady, this, &TMailOperationsController::ShowPreview);
+    connect(thread, &QThread::finished, this, &TMailOperationsController::FinishPreview);
+    PreviewThread = thread;
+    Launch(thread);
+}
+
+void TMailOperationsController::ShowPreview(const TMessagePreview& preview)
+{
+    FForm.ShowMessagePreview();
+    FForm.lblFrom->setText(QString::fromStdString(preview.From));
+    FForm.lblTo->setText(QString::fromStdString(preview.To));
+    FForm.lblTo->setToolTip(QString::fromStdString(preview.ToHint));
+    FForm.lblSubject->setText(QString::fromStdString(preview.Subject));
+    const bool attachments = !preview.Attachments.empty();
+    FForm.lblAttachments->setText(QString::fromStdString(preview.AttachmentsText));
+    FForm.lblAttachments->setToolTip(QString::fromStdString(preview.AttachmentsHint));
+    FForm.lblAttachmentsTitle->setVisible(attachments);
+    FForm.lblAttachments->setVisible(attachments);
+    FForm.LayoutMessagePreviewTitle();
+
+    QStringList body;
+    for (const std::string& line : preview.Body)
+        body.append(BodyLineText(line));
+    FForm.memMessage->clear();
+    FForm.memMessage->setPlainText(body.join(u'\n'));
+    QTextCursor caret = FForm.memMessage->textCursor();
+    caret.movePosition(QTextCursor::Start);
+    FForm.memMessage->setTextCursor(caret);
+    FForm.memMessage->ensureCursorVisible();
+}
+
+void TMailOperationsController::FinishPreview()
+{
+    FForm.SetStatusText(2, QStringLiteral("Message Preview completed at %1 with %2 error(s)")
+                               .arg(LongTimeText(QTime::currentTime()))
+                               .arg(FForm.ErrorCount));
+    FForm.Busy = false;
+}
+
+void TMailOperationsController::StartDelete()
+{
+    FForm.Busy = true;
+    FForm.ErrorCount = 0;
+    const std::vector<TMessageListItem*> selected = SelectedRows();
+    if (selected.empty()) {
+        FForm.Busy = false;
+        return;
+    }
+    TDeleteRequest request;
+    for (const TMessageListItem* row : selected)
+        request.Items.push_back({SnapshotOf(row->Account()), row->Row()});
+    request.DateSeparator = DateSeparator().toStdString();
+
+    auto* thread = new TDeleteMsgThread(std::move(request), this);
+    connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this] { --FForm.LastTotal; });
+    const QPointer<TDeleteMsgThread> worker = thread;
+    connect(thread, &QThread::finished, this,
+            [this, worker] { FinishDelete(worker.isNull() || worker->Cancelled()); });
+    DeleteThread = thread;
+    Launch(thread);
+}
+
+void TMailOperationsController::FinishDelete(bool cancelled)
+{
+    FForm.Busy = false;
+    if (!cancelled)
+        FForm.actNotificationCheckNowExecute();
 }

@@ -91,3 +91,67 @@ void TCheckMailThread::ListRow(const TMessageRow& row)
 {
     Q_EMIT RowReady(row);
 }
+
+TMsgInfoThread::TMsgInfoThread(TPreviewRequest request, QObject* parent)
+    : TMailThread(parent)
+    , FRequest(std::move(request))
+{
+    qRegisterMetaType<TMessagePreview>();
+}
+
+TMsgInfoThread::~TMsgInfoThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TMsgInfoThread::Execute(TWirePOP3& client)
+{
+    RetrieveMessagePreview(client, FRequest, *this, CancelFlag());
+}
+
+void TMsgInfoThread::Status(const std::string& text)
+{
+    PostStatus(text);
+}
+
+void TMsgInfoThread::Failure(const std::string& text, TFailureReport report)
+{
+    PostFailure(text, report);
+}
+
+void TMsgInfoThread::ShowPreview(const TMessagePreview& preview)
+{
+    Q_EMIT PreviewReady(preview);
+}
+
+TDeleteMsgThread::TDeleteMsgThread(TDeleteRequest request, QObject* parent)
+    : TMailThread(parent)
+    , FRequest(std::move(request))
+{}
+
+TDeleteMsgThread::~TDeleteMsgThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TDeleteMsgThread::Execute(TWirePOP3& client)
+{
+    DeleteMessages(client, FRequest, *this, CancelFlag());
+}
+
+void TDeleteMsgThread::Status(const std::string& text)
+{
+    PostStatus(text);
+}
+
+void TDeleteMsgThread::Failure(const std::string& text, TFailureReport report)
+{
+    PostFailure(text, report);
+}
+
+void TDeleteMsgThread::Deleted(const TMessageRow&)
+{
+    Q_EMIT MessageDeleted();
+}

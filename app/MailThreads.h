@@ -2,6 +2,8 @@
 
 #include "app/InterruptibleWinsock.h"
 #include "app/MailCheck.h"
+#include "app/MailDelete.h"
+#include "app/MailPreview.h"
 
 #include <QMetaType>
 #include <QString>
@@ -81,4 +83,49 @@ private:
     const TCheckRequest FRequest;
 };
 
+// The worker of a message preview (RetrieveMessagePreview): fetches the beginning of one
+// message and posts the pane's texts.
+class TMsgInfoThread : public TMailThread, private IPreviewEvents
+{
+    Q_OBJECT
+
+public:
+    explicit TMsgInfoThread(TPreviewRequest request, QObject* parent = nullptr);
+    ~TMsgInfoThread() override;
+
+Q_SIGNALS:
+    void PreviewReady(const TMessagePreview& preview);
+
+private:
+    void Execute(TWirePOP3& client) override;
+    void Status(const std::string& text) override;
+    void Failure(const std::string& text, TFailureReport report) override;
+    void ShowPreview(const TMessagePreview& preview) override;
+
+    const TPreviewRequest FRequest;
+};
+
+// The worker of a deletion (DeleteMessages): deletes the messages of the selected rows and
+// posts each deletion the server accepted.
+class TDeleteMsgThread : public TMailThread, private IDeleteEvents
+{
+    Q_OBJECT
+
+public:
+    explicit TDeleteMsgThread(TDeleteRequest request, QObject* parent = nullptr);
+    ~TDeleteMsgThread() override;
+
+Q_SIGNALS:
+    void MessageDeleted();
+
+private:
+    void Execute(TWirePOP3& client) override;
+    void Status(const std::string& text) override;
+    void Failure(const std::string& text, TFailureReport report) override;
+    void Deleted(const TMessageRow& row) override;
+
+    const TDeleteRequest FRequest;
+};
+
 Q_DECLARE_METATYPE(TMessageRow)
+Q_DECLARE_METATYPE(TMessagePreview)

@@ -315,3 +315,148 @@ TEST_F(MailOperationsTest, ClosingTheProgramDuringACheckEndsItAtOnce)
     Window.Form.reset();
     EXPECT_LT(clock.elapsed(), 2000);
 }
+
+// Preview
+
+namespace {
+
+const std::string WithAttachments =
+    "From: Ann Smith <ann@example.org>\r\nTo: alice@example.org, bob@example.org\r\n"
+    "Subject: Report\r\nDate: Sun, 06 Dec 2026 20:07:05 +0000\r\nMessage-ID: <r@x>\r\n"
+    "Content-Type: multipart/mixed;\r\n\tboundary=\"b1\"\r\n\r\n--b1\r\n"
+    "Content-Type: text/plain\r\n\r\nLine 1\r\nLine 2\r\nLine 3\r\n--b1\r\n"
+    "Content-Type: text/plain; name=\"a.txt\"\r\n\r\nA\r\n--b1\r\n"
+    "Content-Type: text/plain; name=\"b.txt\"\r\n\r\nB\r\n--b1--\r\n";
+
+const QRegularExpression PreviewSummary(QStringLiteral(
+    "^Message Preview completed at \\d{1,2}:\\d{2}:\\d{2}.* with (\\d+) error\\(s\\)$"));
+
+// Selects rows by index and previews; false when the preview did not end in time.
+bool PreviewRows(TMailWindow& window, std::initializer_list<int> rows)
+{
+    TMainForm& form = *window.Form;
+    form.lvNotification->clearSelection();
+    for (const int row : rows)
+        form.lvNotification->topLevelItem(row)->setSelected(true);
+    form.actViewMessagePreviewExecute();
+    return WaitFor([&] { return !form.Busy; }, 5000);
+}
+
+} // namespace
+
+TEST_F(MailOperationsTest, PreviewFillsThePaneAndTheNextReplacesIt)
+{
+    std::string longBody = WithAttachments;
+    for (int n = 4; n <= 60; ++n)
+        longBody.insert(longBody.find("--b1\r\nContent-Type: text/plain; name"),
+                        "Line " + std::to_string(n) + "\r\n");
+    Box.SetMessages({Mail("plain"), longBody});
+    Serve(4);
+    TMainForm& form = *Window.Form;
+    form.Configuration().ApplicationSettings.MessagePreview = 100;
+    form.resize(700, 500);
+    ASSERT_TRUE(Window.Check());
+
+    ASSERT_TRUE(PreviewRows(Window, {1, 0})) << "the first selected row in list order";
+    EXPECT_TRUE(form.MessagePreviewShown());
+    EXPECT_EQ(form.lblSubject->text(), QStringLiteral("plain"));
+    EXPECT_FALSE(form.lblAttachments->isVisibleTo(&form));
+    EXPECT_FALSE(form.lblAttachmentsTitle->isVisibleTo(&form));
+    EXPECT_EQ(form.memMessage->toPlainText(), QStringLiteral("Hello."));
+
+    ASSERT_TRUE(PreviewRows(Window, {1}));
+    EXPECT_TRUE(form.MessagePreviewShown());
+    EXPECT_EQ(form.lblFrom->text(), QStringLiteral("Ann Smith <ann@example.org>"));
+    EXPECT_EQ(form.lblTo->text(), QStringLiteral("alice@example.org,bob@example.org"));
+    EXPECT_EQ(form.lblSubject->text(), QStringLiteral("Report"));
+    EXPECT_TRUE(form.lblAttachments->isVisibleTo(&form));
+    EXPECT_TRUE(form.lblAttachmentsTitle->isVisibleTo(&form));
+    EXPECT_EQ(form.lblAttachments->text(), QStringLiteral("a.txt, b.txt"));
+    EXPECT_EQ(form.lblToTitle->x(), form.lblFrom->x() + form.lblFrom->width() + 10);
+    EXPECT_EQ(form.lblAttachmentsTitle->x(), form.lblSubject->x() + form.lblSubject->width() + 10);
+    EXPECT_TRUE(form.memMessage->toPlainText().contains(QStringLiteral("Line 1\nLine 2\n")))
+        << form.memMessage->toPlainText().left(80).toStdString();
+    EXPECT_TRUE(form.memMessage->toPlainText().contains(QStringLiteral("Line 60")));
+    EXPECT_EQ(form.memMessage->textCursor().position(), 0);
+    EXPECT_FALSE(form.memMessage->textCursor().hasSelection());
+    const QRegularExpressionMatch summary = PreviewSummary.match(form.StatusText(2));
+    ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
+    EXPECT_EQ(summary.captured(1), QStringLiteral("0"));
+    EXPECT_NE(form.TrayHint(), form.StatusText(2)) << "the completion line is not a tray hint";
+
+    const std::vector<std::string> commands = Server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "Top 2 100"), commands.end());
+}
+
+TEST_F(MailOperationsTest, PreviewOfAMessageGoneSinceTheCheckShowsNothingAndLogs)
+{
+    Box.SetMessages({Mail("one"), Mail("two")});
+    Serve(2);
+    TMainForm& form = *Window.Form;
+    form.Configuration().ApplicationSettings.Log = true;
+    ASSERT_TRUE(Window.Check());
+    Box.SetMessages({Mail("two")});
+
+    ASSERT_TRUE(PreviewRows(Window, {0}));
+    EXPECT_FALSE(form.MessagePreviewShown());
+    EXPECT_EQ(form.ErrorCount, 1);
+    EXPECT_TRUE(
+        Window.LogActions().contains(QStringLiteral("ERROR - Message Preview on Home failed.")))
+        << Window.LogActions().join(u'|').toStdString();
+    const QRegularExpressionMatch summary = PreviewSummary.match(form.StatusText(2));
+    ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
+    EXPECT_EQ(summary.captured(1), QStringLiteral("1"));
+}
+
+// Deletion
+
+TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
+{
+    Box.SetMessages(Mails(3));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    form.lvNotification->topLevelItem(2)->setSelected(true);
+    form.lvNotification->topLevelItem(0)->setSelected(true);
+
+    Window.Dialogs.Answer = false;
+    form.actNotificationDeleteMessagesExecute();
+    EXPECT_FALSE(form.Busy);
+    EXPECT_EQ(
+        Window.Dialogs.Questions,
+        QStringList{QStringLiteral("Are you sure you want to delete the selected message(s)?")});
+    EXPECT_EQ(Server.Connections(), 1) << "no session for No";
+    EXPECT_EQ(Box.Messages().size(), 3u);
+
+    Window.Dialogs.Answer = true;
+    form.actNotificationDeleteMessagesExecute();
+    EXPECT_TRUE(form.Busy);
+    ASSERT_TRUE(WaitFor([&] { return Server.Connections() == 3 && !form.Busy; }, 10000))
+        << "the deletion, then the refreshing check";
+    EXPECT_EQ(Box.Messages(), std::vector<std::string>{Mail("message 2")});
+    EXPECT_EQ(Window.RowCount(), 1);
+    EXPECT_EQ(Counts(), Expect(1, 0)) << "LastTotal went down by the two deleted";
+}
+
+TEST_F(MailOperationsTest, StoppedDeletionRunsNoRefreshingCheck)
+{
+    Box.SetMessages(Mails(3));
+    Box.SetDelay(40);
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    form.actNotificationSelectAllExecute();
+    Box.SetOnCommand([&](const std::string& command) {
+        if (command == "DELE 1")
+            QMetaObject::invokeMethod(&form, [&] { form.actNotificationStopExecute(); });
+    });
+
+    form.actNotificationDeleteMessagesExecute();
+    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Server.Connections(), 2) << "no check after Stop";
+    EXPECT_EQ(Window.RowCount(), 3) << "the list still shows the rows";
+    EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000))
+        << "the deletion accepted before Stop is carried out at QUIT";
+    EXPECT_EQ(form.LastTotal, 2);
+}
