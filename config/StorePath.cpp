@@ -36,7 +36,7 @@ std::string StoreFileName(const std::vector<std::string>& arguments)
     if (std::string fromEnvironment = Environment("MAILBEACON_CONFIG"); !fromEnvironment.empty())
         return fromEnvironment;
     std::string configHome = Environment("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths here.
+    // Relative paths are not valid here for the XDG base directories; they are ignored.
     if (configHome.empty() || configHome.front() != '/')
         configHome = HomeFolder() + "/.config";
     return configHome + "/Hollinway/Mailbeacon 2.0.reg";
