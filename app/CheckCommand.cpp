@@ -1,4 +1,4 @@
-#include "CheckCommand.h"
+#include "app/CheckCommand.h"
 
 #include "app/MailCheck.h"
 #include "config/Data.h"

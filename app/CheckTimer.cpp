@@ -1,4 +1,4 @@
-#include "CheckTimer.h"
+#include "app/CheckTimer.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "InterruptibleWinsock.h"
+#include "app/InterruptibleWinsock.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "MailCheck.h"
+#include "app/MailCheck.h"
 
 #include "pop3/HeaderText.h"
 #include "pop3/Pop3Wire.h"

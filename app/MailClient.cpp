@@ -1,4 +1,4 @@
-#include "MailClient.h"
+#include "app/MailClient.h"
 
 #include "desktop/ShellOpen.h"
 

@@ -1,4 +1,4 @@
-#include "MailDelete.h"
+#include "app/MailDelete.h"
 
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"

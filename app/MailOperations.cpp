@@ -1,4 +1,4 @@
-#include "MailOperations.h"
+#include "app/MailOperations.h"
 
 #include "app/MailThreads.h"
 #include "app/MessageListItem.h"

@@ -1,4 +1,4 @@
-#include "MailPreview.h"
+#include "app/MailPreview.h"
 
 #include "pop3/HeaderText.h"
 #include "pop3/Pop3Wire.h"

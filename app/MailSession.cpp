@@ -1,4 +1,4 @@
-#include "MailSession.h"
+#include "app/MailSession.h"
 
 #include "pop3/Pop3Wire.h"
 

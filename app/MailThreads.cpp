@@ -1,4 +1,4 @@
-#include "MailThreads.h"
+#include "app/MailThreads.h"
 
 #include "pop3/Pop3Wire.h"
 

@@ -1,4 +1,4 @@
-#include "MainFrm.h"
+#include "app/MainFrm.h"
 
 #include "app/CheckTimer.h"
 #include "app/MailClient.h"

@@ -1,4 +1,4 @@
-#include "MessageListItem.h"
+#include "app/MessageListItem.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "SplitterBar.h"
+#include "app/SplitterBar.h"
 
 #include <QMouseEvent>
 

@@ -3,6 +3,7 @@
 // that delays every reply by 20 ms (target: under 50 ms). Cost: a check of 5000 messages on a
 // private Dovecot through the window against the bare client loop of the POP3 benchmark
 // (target: under 20 % more time), and the memory each listed row takes.
+#include "bench/BenchMailbox.h"
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"
 #include "tests/support/FakeMailbox.h"
@@ -31,31 +32,6 @@ namespace {
 constexpr int SlowMessages = 300;
 constexpr int SlowDelayMs = 20;
 constexpr int LargeMessages = 5000;
-
-std::string Message(int n)
-{
-    const std::string id = std::to_string(n);
-    return "Return-Path: <sender" + id +
-           "@example.net>\r\n"
-           "Received: from mx1.example.net (mx1.example.net [192.0.2.1])\r\n"
-           "\tby pop.example.org with ESMTPS id 4AB2C3D4E5F6\r\n"
-           "\tfor <alice@example.org>; Sun, 06 Dec 2026 20:07:05 +0000\r\n"
-           "From: \"Sender " +
-           id + "\" <sender" + id +
-           "@example.net>\r\n"
-           "To: alice@example.org, \"Doe, Jo\" <jo@example.org>\r\n"
-           "Subject: Message number " +
-           id +
-           " of the benchmark mailbox\r\n"
-           "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n"
-           "Message-ID: <bench-" +
-           id +
-           "@example.net>\r\n"
-           "MIME-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-           "Hello,\r\nthis is message " +
-           id + ".\r\n";
-}
 
 // Best wall time and mean CPU time of this process (every thread) per check, in seconds.
 struct TCost
@@ -114,26 +90,9 @@ std::size_t HeapInUse()
     return mallinfo2().uordblks;
 }
 
-// Waits until no earlier session holds the mailbox: the client leaves without reading the
-// answer to QUIT, so the server may still be closing the last session.
-void WaitUntilFree(std::uint16_t port)
+TBenchTarget LargeTarget(std::uint16_t port)
 {
-    for (int attempt = 0; attempt < 2000; ++attempt) {
-        TWirePOP3 probe;
-        probe.Host = "127.0.0.1";
-        probe.Port = port;
-        probe.UserID = TDovecotServer::User;
-        probe.Password = TDovecotServer::Password;
-        try {
-            probe.Connect();
-            probe.SendCommand("QUIT", 1, "", 0);
-            probe.TWireClient::Disconnect();
-            return;
-        } catch (const EWireResponseError&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    throw std::runtime_error("the mailbox stays in use");
+    return {port, TDovecotServer::User, TDovecotServer::Password};
 }
 
 // The loop of the POP3 benchmark: one client, the check's commands, nothing shown. Returns
@@ -142,13 +101,7 @@ int BareCheck(std::uint16_t port)
 {
     TWirePOP3 client;
     TWireMessage message;
-    client.Host = "127.0.0.1";
-    client.Port = port;
-    client.UserID = TDovecotServer::User;
-    client.Password = TDovecotServer::Password;
-    client.OnStatus = [](TWireSocket&, const std::string& text) {
-        benchmark::DoNotOptimize(text.data());
-    };
+    PrepareClient(client, LargeTarget(port));
     client.Connect();
     const int messages = client.CheckMessages();
     for (int n = 1; n <= messages; ++n) {
@@ -171,7 +124,7 @@ TDovecotServer* LargeServer(std::string& error)
         try {
             server = std::make_unique<TDovecotServer>();
             for (int n = 1; n <= LargeMessages; ++n)
-                server->AddMessage(Message(n));
+                server->AddMessage(BenchMessage(n));
             // The first session makes the server file and index the new messages; no run
             // should pay for that.
             BareCheck(server->Port());
@@ -222,7 +175,7 @@ void BM_Responsiveness(benchmark::State& state)
         TFakePop3Server server;
         TFakeMailbox box;
         for (int n = 1; n <= SlowMessages; ++n)
-            box.AddMessage(Message(n));
+            box.AddMessage(BenchMessage(n));
         box.SetDelay(SlowDelayMs);
         box.ServeOn(server, 1);
         server.Start();
@@ -258,7 +211,7 @@ void BM_BareLoop(benchmark::State& state, bool awake)
     TCostMeter meter;
     for (auto _ : state) {
         state.PauseTiming();
-        WaitUntilFree(server->Port());
+        WaitUntilFree(LargeTarget(server->Port()));
         std::atomic<bool> done{false};
         std::thread spinner;
         if (awake)
@@ -298,7 +251,7 @@ void BM_WindowCheck(benchmark::State& state, bool log)
     double longestGap = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        WaitUntilFree(server->Port());
+        WaitUntilFree(LargeTarget(server->Port()));
         window.Form->lvNotification->clear();
         window.Form->LogList.Clear();
         QCoreApplication::processEvents();

@@ -3,64 +3,31 @@
 // and, in the same run, with Python's poplib doing the same commands. Both servers are
 // started privately; Mailutils needs root. The summary at the end gives the ratios and our
 // client's CPU time per message.
+#include "bench/BenchMailbox.h"
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"
 #include "tests/support/PopServers.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr int MessageCount = 1000;
 
-std::string Message(int n)
-{
-    const std::string id = std::to_string(n);
-    return "Return-Path: <sender" + id +
-           "@example.net>\r\n"
-           "Received: from mx1.example.net (mx1.example.net [192.0.2.1])\r\n"
-           "\tby pop.example.org with ESMTPS id 4AB2C3D4E5F6\r\n"
-           "\tfor <alice@example.org>; Sun, 06 Dec 2026 20:07:05 +0000\r\n"
-           "From: \"Sender " +
-           id + "\" <sender" + id +
-           "@example.net>\r\n"
-           "To: alice@example.org, \"Doe, Jo\" <jo@example.org>\r\n"
-           "Subject: Message number " +
-           id +
-           " of the benchmark mailbox\r\n"
-           "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n"
-           "Message-ID: <bench-" +
-           id +
-           "@example.net>\r\n"
-           "MIME-Version: 1.0\r\n"
-           "Content-Type: text/plain; charset=utf-8\r\n\r\n"
-           "Hello,\r\nthis is message " +
-           id + ".\r\n";
-}
-
 std::vector<std::string> Messages()
 {
     std::vector<std::string> messages;
     for (int n = 1; n <= MessageCount; ++n)
-        messages.push_back(Message(n));
+        messages.push_back(BenchMessage(n));
     return messages;
 }
-
-struct TTarget
-{
-    std::uint16_t Port = 0;
-    std::string User;
-    std::string Password;
-};
 
 // The servers live for the whole run; a server that cannot start leaves its error instead.
 struct TServers
@@ -93,7 +60,7 @@ TServers& Servers()
     return servers;
 }
 
-bool Target(const std::string& server, TTarget& target, std::string& error)
+bool Target(const std::string& server, TBenchTarget& target, std::string& error)
 {
     TServers& servers = Servers();
     if (server == "dovecot") {
@@ -117,39 +84,11 @@ bool Target(const std::string& server, TTarget& target, std::string& error)
 // Mean seconds per check and CPU seconds per check, by benchmark name.
 std::map<std::string, std::pair<double, double>> Results;
 
-// Waits until no earlier session holds the mailbox. Our client leaves without reading the
-// answer to QUIT, so a server that locks the mailbox may still be closing the last session.
-void WaitUntilFree(const TTarget& target)
-{
-    for (int attempt = 0; attempt < 2000; ++attempt) {
-        TWirePOP3 probe;
-        probe.Host = "127.0.0.1";
-        probe.Port = target.Port;
-        probe.UserID = target.User;
-        probe.Password = target.Password;
-        try {
-            probe.Connect();
-            probe.SendCommand("QUIT", 1, "", 0);
-            probe.TWireClient::Disconnect();
-            return;
-        } catch (const EWireResponseError&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    throw std::runtime_error("the mailbox stays in use");
-}
-
-void CheckOnce(const TTarget& target, int& messages)
+void CheckOnce(const TBenchTarget& target, int& messages)
 {
     TWirePOP3 client;
     TWireMessage message;
-    client.Host = "127.0.0.1";
-    client.Port = target.Port;
-    client.UserID = target.User;
-    client.Password = target.Password;
-    client.OnStatus = [](TWireSocket&, const std::string& text) {
-        benchmark::DoNotOptimize(text.data());
-    };
+    PrepareClient(client, target);
     client.Connect();
     messages = client.CheckMessages();
     for (int n = 1; n <= messages; ++n) {
@@ -165,18 +104,12 @@ void CheckOnce(const TTarget& target, int& messages)
 // The same conversation with the commands for up to Window messages on the way at once,
 // when the server allows it; the replies are read in order, so the status texts and the
 // results are those of the plain check.
-void PipelinedCheckOnce(const TTarget& target, int& messages)
+void PipelinedCheckOnce(const TBenchTarget& target, int& messages)
 {
     constexpr int Window = 32;
     TWirePOP3 client;
     TWireMessage message;
-    client.Host = "127.0.0.1";
-    client.Port = target.Port;
-    client.UserID = target.User;
-    client.Password = target.Password;
-    client.OnStatus = [](TWireSocket&, const std::string& text) {
-        benchmark::DoNotOptimize(text.data());
-    };
+    PrepareClient(client, target);
     client.Connect();
     const bool pipelining = TWirePOP3::AllowsPipelining(client.Capabilities());
     messages = client.CheckMessages();
@@ -198,7 +131,7 @@ void PipelinedCheckOnce(const TTarget& target, int& messages)
 
 void BM_Check(benchmark::State& state, const std::string& server, bool pipelined)
 {
-    TTarget target;
+    TBenchTarget target;
     std::string error;
     if (!Target(server, target, error)) {
         state.SkipWithError(error.c_str());
@@ -224,7 +157,7 @@ void BM_Check(benchmark::State& state, const std::string& server, bool pipelined
 
 void BM_Poplib(benchmark::State& state, const std::string& server)
 {
-    TTarget target;
+    TBenchTarget target;
     std::string error;
     if (!Target(server, target, error)) {
         state.SkipWithError(error.c_str());

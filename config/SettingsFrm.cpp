@@ -26,7 +26,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <utility>
+#include <vector>
 
 // Outside any namespace, as the resource initialiser requires.
 static void InitSettingsIconResources()
@@ -175,6 +177,44 @@ QLabel* MakeNote(const char* name, const QString& text, QWidget* parent)
     label->setWordWrap(true);
     return label;
 }
+
+// The port as typed; a text that is no whole number puts the default port back into the box.
+std::int32_t ReadPort(QLineEdit* edit)
+{
+    std::int32_t port = DefaultPort;
+    if (!ParseInteger(edit->text(), port)) {
+        edit->setText(QStringLiteral("110"));
+        port = DefaultPort;
+    }
+    return port;
+}
+
+// The fields that both account pages share, read into the record.
+void ReadAccountFields(TAccount& account, const QString& name, QLineEdit* host, QLineEdit* port,
+                       QLineEdit* user, QLineEdit* password, QCheckBox* include)
+{
+    account.Name = name.toStdString();
+    account.Host = host->text().toStdString();
+    account.Port = ReadPort(port);
+    account.UserId = user->text().toStdString();
+    account.Password = password->text().toStdString();
+    account.Include = include->isChecked();
+}
+
+// Holds back the signals of several controls while a page is filled from the settings.
+class TSignalsBlocked
+{
+public:
+    TSignalsBlocked(std::initializer_list<QObject*> objects)
+    {
+        FBlockers.reserve(objects.size());
+        for (QObject* object : objects)
+            FBlockers.emplace_back(object);
+    }
+
+private:
+    std::vector<QSignalBlocker> FBlockers;
+};
 
 // The rows of label and edit that both account pages share.
 QGridLayout* MakeAccountGrid(QWidget* page, const char* prefix, QLineEdit* name, QLineEdit* host,
@@ -678,13 +718,18 @@ void TSettingsForm::ShowPage(const char* name)
 void TSettingsForm::ShowNewAccountPage()
 {
     lblNewAccountTitle->setText(QStringLiteral("N e w   A c c o u n t"));
+    ClearNewAccountPage();
+    ShowPage("NewAccount");
+}
+
+void TSettingsForm::ClearNewAccountPage()
+{
     edtNewAccountName->clear();
     edtNewHost->clear();
     edtNewPort->setText(QStringLiteral("110"));
     edtNewUserID->clear();
     edtNewPassword->clear();
     cbNewInclude->setChecked(true);
-    ShowPage("NewAccount");
 }
 
 void TSettingsForm::ShowAccountPage()
@@ -708,10 +753,7 @@ void TSettingsForm::ShowApplicationPage()
     const TApplicationSettings& settings = FConfiguration->ApplicationSettings;
     const bool startupWas = cbStartup->isChecked();
     {
-        const QSignalBlocker startup(cbStartup);
-        const QSignalBlocker action(cmbTrayIconAction);
-        const QSignalBlocker preview(SpinEditMessagePreview);
-        const QSignalBlocker log(cbLog);
+        const TSignalsBlocked blocked{cbStartup, cmbTrayIconAction, SpinEditMessagePreview, cbLog};
         cbStartup->setChecked(settings.Startup);
         const bool known =
             settings.DoubleClick >= 0 && settings.DoubleClick < cmbTrayIconAction->count();
@@ -732,11 +774,7 @@ void TSettingsForm::ShowConnectionPage()
 {
     const TConnection& connection = FConfiguration->Connection;
     {
-        const QSignalBlocker dialUp(rbDialUp);
-        const QSignalBlocker direct(rbDirect);
-        const QSignalBlocker useProxy(cbUseProxy);
-        const QSignalBlocker proxy(edtProxy);
-        const QSignalBlocker proxyPort(edtProxyPort);
+        const TSignalsBlocked blocked{rbDialUp, rbDirect, cbUseProxy, edtProxy, edtProxyPort};
         // Another connection type checks neither button.
         rbDialUp->setAutoExclusive(false);
         rbDirect->setAutoExclusive(false);
@@ -763,13 +801,9 @@ void TSettingsForm::ShowNotificationPage()
 {
     const TNotification& notification = FConfiguration->Notification;
     {
-        const QSignalBlocker checkMail(cbCheckMail);
-        const QSignalBlocker spin(SpinEdit);
-        const QSignalBlocker sound(cbSound);
-        const QSignalBlocker soundFile(edtSound);
-        const QSignalBlocker startClient(cbStartClient);
-        const QSignalBlocker mailClient(edtMailClient);
-        const QSignalBlocker onlyNew(cbNotifyOnlyWhenNew);
+        const TSignalsBlocked blocked{cbCheckMail,        SpinEdit,      cbSound,
+                                      edtSound,           cbStartClient, edtMailClient,
+                                      cbNotifyOnlyWhenNew};
         cbCheckMail->setChecked(notification.CheckTimer->Enabled());
         // Whole minutes; the spin edit brings the count within its range.
         const std::uint32_t minutes = notification.CheckTimer->Interval() / MinuteMs;
@@ -986,18 +1020,9 @@ void TSettingsForm::btnSaveNewAccountClick()
     const QString name = edtNewAccountName->text();
     if (name.isEmpty() || !AcceptableName(name, nullptr))
         return;
-    std::int32_t port = DefaultPort;
-    if (!ParseInteger(edtNewPort->text(), port)) {
-        edtNewPort->setText(QStringLiteral("110"));
-        port = DefaultPort;
-    }
     auto account = std::make_shared<TAccount>();
-    account->Name = name.toStdString();
-    account->Host = edtNewHost->text().toStdString();
-    account->Port = port;
-    account->UserId = edtNewUserID->text().toStdString();
-    account->Password = edtNewPassword->text().toStdString();
-    account->Include = cbNewInclude->isChecked();
+    ReadAccountFields(*account, name, edtNewHost, edtNewPort, edtNewUserID, edtNewPassword,
+                      cbNewInclude);
     if (!StoreAccount(*account, {}))
         return;
     FConfiguration->Accounts.push_back(account);
@@ -1007,12 +1032,7 @@ void TSettingsForm::btnSaveNewAccountClick()
         AddAccountNode(account);
     }
     RememberSelectedPage();
-    edtNewAccountName->clear();
-    edtNewHost->clear();
-    edtNewPort->setText(QStringLiteral("110"));
-    edtNewUserID->clear();
-    edtNewPassword->clear();
-    cbNewInclude->setChecked(true);
+    ClearNewAccountPage();
 }
 
 // The saved values go into a new record that takes the old one's place in the list: a check
@@ -1025,18 +1045,8 @@ void TSettingsForm::btnSaveAccountClick()
     const QString name = edtAccountName->text();
     if (name.isEmpty() || !AcceptableName(name, node->Account.get()))
         return;
-    std::int32_t port = DefaultPort;
-    if (!ParseInteger(edtPort->text(), port)) {
-        edtPort->setText(QStringLiteral("110"));
-        port = DefaultPort;
-    }
     auto account = std::make_shared<TAccount>(*node->Account);
-    account->Name = name.toStdString();
-    account->Host = edtHost->text().toStdString();
-    account->Port = port;
-    account->UserId = edtUserID->text().toStdString();
-    account->Password = edtPassword->text().toStdString();
-    account->Include = cbInclude->isChecked();
+    ReadAccountFields(*account, name, edtHost, edtPort, edtUserID, edtPassword, cbInclude);
     if (!StoreAccount(*account, node->Account->Name))
         return;
     TAccountList& accounts = FConfiguration->Accounts;
@@ -1108,20 +1118,18 @@ void TSettingsForm::FormCloseQuery()
 
 void TSettingsForm::CreateStartupShortcut()
 {
-    const QString failure = FStartupShortcut.Create();
-    if (!failure.isEmpty()) {
-        FDialogs.ShowError(this, QStringLiteral("The start-up entry \"%1\" could not be "
-                                                "written: %2.")
-                                     .arg(FStartupShortcut.FileName(), failure));
-    }
+    ShowStartupFailure(FStartupShortcut.Create(), QStringLiteral("written"));
 }
 
 void TSettingsForm::DeleteStartupShortcut()
 {
-    const QString failure = FStartupShortcut.Delete();
+    ShowStartupFailure(FStartupShortcut.Delete(), QStringLiteral("removed"));
+}
+
+void TSettingsForm::ShowStartupFailure(const QString& failure, const QString& action)
+{
     if (!failure.isEmpty()) {
-        FDialogs.ShowError(this, QStringLiteral("The start-up entry \"%1\" could not be "
-                                                "removed: %2.")
-                                     .arg(FStartupShortcut.FileName(), failure));
+        FDialogs.ShowError(this, QStringLiteral("The start-up entry \"%1\" could not be %2: %3.")
+                                     .arg(FStartupShortcut.FileName(), action, failure));
     }
 }

@@ -153,6 +153,7 @@ private:
     void CreateNotificationPage();
     void ConnectHandlers();
     void ShowPage(const char* name);
+    void ClearNewAccountPage();
 
     // Writes every option; a failure is shown, never thrown.
     void FormCloseQuery();
@@ -168,6 +169,8 @@ private:
     // Writes the account under its name, removing the sub-key of previousName first; false,
     // after showing the error, when the store or the cipher failed.
     bool StoreAccount(const TAccount& account, const std::string& previousName);
+    // Shows a failure text of the start-up entry, if there is one; action is what was tried.
+    void ShowStartupFailure(const QString& failure, const QString& action);
     QString BrowseFile(const QString& caption, const QString& filter);
 
     TKeyStore& FStore;

@@ -1,4 +1,4 @@
-#include "AboutFrm.h"
+#include "desktop/AboutFrm.h"
 
 #include "desktop/Icons.h"
 #include "desktop/ShelLink.h"

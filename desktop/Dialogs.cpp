@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "desktop/Dialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "Icons.h"
+#include "desktop/Icons.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "LocalTime.h"
+#include "desktop/LocalTime.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "LogFrm.h"
+#include "desktop/LogFrm.h"
 
 #include "desktop/LocalTime.h"
 #include "desktop/LogList.h"

@@ -1,4 +1,4 @@
-#include "LogList.h"
+#include "desktop/LogList.h"
 
 #include <utility>
 

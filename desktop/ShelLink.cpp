@@ -1,4 +1,4 @@
-#include "ShelLink.h"
+#include "desktop/ShelLink.h"
 
 #include "desktop/ShellOpen.h"
 

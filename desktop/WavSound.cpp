@@ -1,4 +1,4 @@
-#include "WavSound.h"
+#include "desktop/WavSound.h"
 
 #include <QAudioDevice>
 #include <QMediaDevices>

@@ -1,5 +1,7 @@
 #include "pop3/Wires.h"
 
+#include "pop3/StrUtils.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -10,22 +12,6 @@
 namespace {
 
 const char* const StatusSuffix = " occurred in user's OnStatus Event.";
-
-bool IsBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trimmed(const std::string& text)
-{
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsBlankOrControl(text[first]))
-        ++first;
-    while (last > first && IsBlankOrControl(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
 
 // The value of a reply's first three characters when they are a whole number, else 0.
 std::int16_t NumericCode(const std::string& line)
@@ -81,72 +67,21 @@ void EWireSocketError::RaiseWithMessage(const std::string& message) const
     throw EWireSocketError(FNumber, message, TMessageTag{});
 }
 
-void EWireResponseError::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireResponseError(message);
-}
-
 EWireClosedSocket::EWireClosedSocket()
-    : EWireException("Socket is closed, cannot write")
+    : TWireExceptionOf("Socket is closed, cannot write")
 {}
-
-EWireClosedSocket::EWireClosedSocket(const std::string& message)
-    : EWireException(message)
-{}
-
-void EWireClosedSocket::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireClosedSocket(message);
-}
 
 EWireInvalidSocket::EWireInvalidSocket()
-    : EWireException("Cannot allocate socket.")
+    : TWireExceptionOf("Cannot allocate socket.")
 {}
-
-EWireInvalidSocket::EWireInvalidSocket(const std::string& message)
-    : EWireException(message)
-{}
-
-void EWireInvalidSocket::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireInvalidSocket(message);
-}
-
-void EWireConnectRefused::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireConnectRefused(message);
-}
 
 EWireAlreadyConnected::EWireAlreadyConnected()
-    : EWireException("Already connected.")
+    : TWireExceptionOf("Already connected.")
 {}
-
-EWireAlreadyConnected::EWireAlreadyConnected(const std::string& message)
-    : EWireException(message)
-{}
-
-void EWireAlreadyConnected::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireAlreadyConnected(message);
-}
-
-void EWireSilentException::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireSilentException(message);
-}
 
 EWireConnClosedGraceful::EWireConnClosedGraceful()
-    : EWireSilentException("Connection Closed Gracefully.")
+    : TWireExceptionOf("Connection Closed Gracefully.")
 {}
-
-EWireConnClosedGraceful::EWireConnClosedGraceful(const std::string& message)
-    : EWireSilentException(message)
-{}
-
-void EWireConnClosedGraceful::RaiseWithMessage(const std::string& message) const
-{
-    throw EWireConnClosedGraceful(message);
-}
 
 TSocketTransport::TSocketTransport(TWinsockIntfBase& winsock, TSocketHandle socket)
     : FWinsock(winsock)
@@ -420,7 +355,7 @@ std::string TWireSocket::ReadLine()
 std::string TWireSocket::ReadTrimmedLine()
 {
     for (;;) {
-        std::string line = Trimmed(ReadLine());
+        std::string line(Trim(ReadLine()));
         if (!line.empty())
             return line;
     }

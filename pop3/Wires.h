@@ -36,60 +36,66 @@ private:
     int FNumber;
 };
 
+// Gives a wire exception class the constructors of its base and a RaiseWithMessage that throws
+// the class itself, so a message can be extended without losing the class.
+template <class TDerived, class TBase = EWireException> class TWireExceptionOf : public TBase
+{
+public:
+    using TBase::TBase;
+    [[noreturn]] void RaiseWithMessage(const std::string& message) const override
+    {
+        throw TDerived(message);
+    }
+};
+
 // The reply's code was not the expected one; the message is the reply line.
-class EWireResponseError : public EWireException
+class EWireResponseError : public TWireExceptionOf<EWireResponseError>
 {
 public:
-    using EWireException::EWireException;
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
+    using TWireExceptionOf::TWireExceptionOf;
 };
 
-class EWireClosedSocket : public EWireException
+class EWireClosedSocket : public TWireExceptionOf<EWireClosedSocket>
 {
 public:
+    using TWireExceptionOf::TWireExceptionOf;
     EWireClosedSocket();
-    explicit EWireClosedSocket(const std::string& message);
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
 };
 
-class EWireInvalidSocket : public EWireException
+class EWireInvalidSocket : public TWireExceptionOf<EWireInvalidSocket>
 {
 public:
+    using TWireExceptionOf::TWireExceptionOf;
     EWireInvalidSocket();
-    explicit EWireInvalidSocket(const std::string& message);
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
 };
 
 // The server's greeting was not "+OK"; the message is the greeting line.
-class EWireConnectRefused : public EWireException
+class EWireConnectRefused : public TWireExceptionOf<EWireConnectRefused>
 {
 public:
-    using EWireException::EWireException;
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
+    using TWireExceptionOf::TWireExceptionOf;
 };
 
-class EWireAlreadyConnected : public EWireException
+class EWireAlreadyConnected : public TWireExceptionOf<EWireAlreadyConnected>
 {
 public:
+    using TWireExceptionOf::TWireExceptionOf;
     EWireAlreadyConnected();
-    explicit EWireAlreadyConnected(const std::string& message);
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
 };
 
 // Base of the failures that callers may pass over without telling the user.
-class EWireSilentException : public EWireException
+class EWireSilentException : public TWireExceptionOf<EWireSilentException>
 {
 public:
-    using EWireException::EWireException;
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
+    using TWireExceptionOf::TWireExceptionOf;
 };
 
-class EWireConnClosedGraceful : public EWireSilentException
+class EWireConnClosedGraceful
+    : public TWireExceptionOf<EWireConnClosedGraceful, EWireSilentException>
 {
 public:
+    using TWireExceptionOf::TWireExceptionOf;
     EWireConnClosedGraceful();
-    explicit EWireConnClosedGraceful(const std::string& message);
-    [[noreturn]] void RaiseWithMessage(const std::string& message) const override;
 };
 
 // The byte stream beneath the line buffer: a plain socket now, a TLS session later.
