@@ -522,7 +522,7 @@ TEST_F(MailCheckTest, StopDuringAPipelinedCheckReadsTheRepliesOnTheWayThenQuits)
         << "every reply was read before QUIT, the last one being LIST 34's";
 }
 
-TEST_F(MailCheckTest, ConnectionLostDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)
+TEST_F(MailCheckTest, FailureDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)
 {
     const std::string first = "+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n";
     TFakePop3Server lostInHeader;
@@ -533,13 +533,20 @@ TEST_F(MailCheckTest, ConnectionLostDuringAPipelinedCheckIsOneErrorAndKeepsTheRo
     ScriptPipelinedSession(lostInSize, first + "+OK\r\nSubject: two\r\n\r\n.\r\n");
     lostInSize.Close();
     lostInSize.Start();
-    Request.Accounts = {Account("Header", lostInHeader.Port()), Account("Size", lostInSize.Port())};
+    TFakePop3Server refused;
+    ScriptPipelinedSession(refused, first + "-ERR Message 2 vanished\r\n+OK 2 100\r\n" +
+                                        "+OK\r\nSubject: three\r\n\r\n.\r\n+OK 3 100\r\n");
+    refused.Pause(200).Close();
+    refused.Start();
+    Request.Accounts = {Account("Header", lostInHeader.Port()), Account("Size", lostInSize.Port()),
+                        Account("Refused", refused.Port())};
 
     Check();
 
-    EXPECT_EQ(Events.Only("R "), (TLines{"R Header 1", "R Size 1", "R Size 2"}));
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Header 1", "R Size 1", "R Size 2", "R Refused 1"}));
     EXPECT_EQ(Events.Rows[2].Size, "0 KB") << "the header came whole: the row is listed";
     EXPECT_EQ(Events.Only("E"),
-              (TLines{"ES Connection Closed Gracefully.", "EP Connection Closed Gracefully."}));
-    EXPECT_EQ(Events.Errors, 2);
+              (TLines{"ES Connection Closed Gracefully.", "EP Connection Closed Gracefully.",
+                      "ES -ERR Message 2 vanished"}));
+    EXPECT_EQ(Events.Errors, 3);
 }
