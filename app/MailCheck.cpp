@@ -46,6 +46,95 @@ void CheckMail(TWirePOP3& client, const TCheckRequest& request, ICheckEvents& ev
     }
 }
 
+namespace {
+
+// Messages whose commands may be on the way at once when the server allows pipelining: enough
+// to hide the round trips, few enough that neither side's buffers can fill up.
+constexpr std::int32_t PipelineWindow = 32;
+
+void ListRow(TWirePOP3& client, const TAccountSnapshot& account, std::int32_t number,
+             const TWireMessage& message, std::int32_t size, const std::string& dateSeparator,
+             ICheckEvents& events, bool& lost)
+{
+    events.ListRow(MakeMessageRow(account, number, message, size, dateSeparator));
+    lost = !client.Connected();
+}
+
+// One message after the other, each command's reply read before the next command goes out.
+void ListOneByOne(TWirePOP3& client, const TAccountSnapshot& account, std::int32_t count,
+                  const std::string& dateSeparator, ICheckEvents& events,
+                  const std::atomic<bool>& cancel, bool& lost)
+{
+    TWireMessage message;
+    for (std::int32_t number = 1; number <= count && !lost && !cancel; ++number) {
+        message.Clear();
+        message.ExtractAttachments = false;
+        client.RetrieveHeader(number, message);
+        const std::int32_t size = client.RetrieveSize(number);
+        ListRow(client, account, number, message, size, dateSeparator, events, lost);
+    }
+}
+
+// The same rows, status texts and failures as ListOneByOne, with the TOP and LIST commands of
+// up to PipelineWindow messages sent ahead of the replies, which are read in order.
+void ListPipelined(TWirePOP3& client, const TAccountSnapshot& account, std::int32_t count,
+                   const std::string& dateSeparator, ICheckEvents& events,
+                   const std::atomic<bool>& cancel, bool& lost)
+{
+    // TOP has gone out for messages 1 to headersSent, LIST for 1 to sizesSent. A failed write
+    // stops the sending; its failure shows at the message whose command it was, as it would
+    // have one command at a time.
+    std::int32_t headersSent = 0;
+    std::int32_t sizesSent = 0;
+    std::exception_ptr sendError;
+    std::string sendErrorText;
+    std::int32_t number = 1;
+    TWireMessage message;
+    for (; number <= count && !lost && !cancel; ++number) {
+        while (!sendError && sizesSent < count && sizesSent < number - 1 + PipelineWindow) {
+            try {
+                if (headersSent == sizesSent) {
+                    client.RequestHeader(headersSent + 1);
+                    ++headersSent;
+                }
+                client.RequestSize(sizesSent + 1);
+                ++sizesSent;
+            } catch (const std::exception& error) {
+                sendError = std::current_exception();
+                sendErrorText = error.what();
+            }
+        }
+        // A write that dropped the connection took the replies not yet read with it; its own
+        // failure says why, not the closed socket the next read would meet.
+        if (sendError && (number > headersSent || !client.Connected()))
+            std::rethrow_exception(sendError);
+        message.Clear();
+        message.ExtractAttachments = false;
+        client.ReadHeader(message);
+        std::int32_t size = -1;
+        if (number <= sizesSent)
+            size = client.ReadSize();
+        else
+            client.DoStatus(sendErrorText);
+        ListRow(client, account, number, message, size, dateSeparator, events, lost);
+    }
+    if (lost || !client.Connected())
+        return;
+    // After Stop the replies still on the way are read without a trace, so that the session
+    // ends in step with the server rather than with unread replies ahead of QUIT.
+    try {
+        for (; number <= headersSent; ++number) {
+            client.SkipHeader();
+            if (number <= sizesSent)
+                client.SkipSize();
+        }
+    } catch (const std::exception&) {
+        // The user stopped the check: a session failing now ends as it would anyway.
+    }
+}
+
+} // namespace
+
 void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
                   const std::string& dateSeparator, ICheckEvents& events,
                   const std::atomic<bool>& cancel)
@@ -61,15 +150,11 @@ void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
     try {
         const std::int32_t count = client.CheckMessages();
         lost = !client.Connected();
-        TWireMessage message;
-        for (std::int32_t number = 1; number <= count && !lost && !cancel; ++number) {
-            message.Clear();
-            message.ExtractAttachments = false;
-            client.RetrieveHeader(number, message);
-            const std::int32_t size = client.RetrieveSize(number);
-            events.ListRow(MakeMessageRow(account, number, message, size, dateSeparator));
-            lost = !client.Connected();
-        }
+        // CAPA posts no status text; a server that refuses it is checked one command at a time.
+        if (count >= 2 && !lost && !cancel && TWirePOP3::AllowsPipelining(client.Capabilities()))
+            ListPipelined(client, account, count, dateSeparator, events, cancel, lost);
+        else
+            ListOneByOne(client, account, count, dateSeparator, events, cancel, lost);
     } catch (const std::exception& error) {
         failed = true;
         failure = error.what();

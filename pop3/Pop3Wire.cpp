@@ -162,6 +162,20 @@ std::int32_t TWirePOP3::ReadSize()
     return result;
 }
 
+void TWirePOP3::SkipHeader()
+{
+    // Only an accepted TOP has lines after its status line.
+    if (ReadReply() != 1)
+        return;
+    std::vector<std::string> ignored;
+    Capture(ignored, {"."});
+}
+
+void TWirePOP3::SkipSize()
+{
+    ReadReply();
+}
+
 std::vector<std::string> TWirePOP3::Capabilities()
 {
     std::vector<std::string> lines;

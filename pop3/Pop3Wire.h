@@ -44,6 +44,11 @@ public:
     bool ReadHeader(TWireMessage& message);
     void RequestSize(std::int32_t n);
     std::int32_t ReadSize();
+    // Read and drop the oldest reply not yet read of a RequestHeader or a RequestSize, posting
+    // nothing, for the replies still on the way when a check stops early. They throw as the
+    // reads do when the connection fails.
+    void SkipHeader();
+    void SkipSize();
 
     // The server's capability lines (RFC 2449 CAPA); empty when it does not know the command.
     std::vector<std::string> Capabilities();

@@ -127,6 +127,12 @@ std::string TFakeMailbox::Answer(const std::string& command, std::vector<bool>& 
                     FMessages.erase(FMessages.begin() + static_cast<long>(index));
         return "+OK Logging out.\r\n";
     }
+    if (verb == "CAPA" && !Capabilities.empty()) {
+        std::string reply = "+OK\r\n";
+        for (const std::string& line : Capabilities)
+            reply += line + "\r\n";
+        return reply + ".\r\n";
+    }
     if (!loggedIn)
         return "-ERR Unknown command.\r\n";
     if (verb == "STAT") {

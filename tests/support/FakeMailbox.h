@@ -9,13 +9,16 @@
 #include <vector>
 
 // A mailbox behind the scripted server: answers the commands of POP3 sessions (USER, PASS,
-// STAT, LIST, TOP, UIDL, DELE, RSET, NOOP, QUIT, in any letter case) from a list of messages
-// that a test may change between sessions. Deletions are carried out at QUIT.
+// STAT, LIST, TOP, UIDL, CAPA, DELE, RSET, NOOP, QUIT, in any letter case) from a list of
+// messages that a test may change between sessions. Deletions are carried out at QUIT.
 class TFakeMailbox
 {
 public:
     std::string User = "alice";
     std::string Password = "secret";
+    // The lines of the answer to CAPA; with none, CAPA is an unknown command, as to an old
+    // server.
+    std::vector<std::string> Capabilities;
 
     void SetMessages(std::vector<std::string> messages);
     void AddMessage(std::string message);

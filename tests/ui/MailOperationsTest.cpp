@@ -279,6 +279,8 @@ TEST_F(MailOperationsTest, LostSessionIsCountedAndItsTextShownWithTheRowsBeforeI
         .Reply("+OK")
         .Receive("STAT")
         .Reply("+OK 2 200")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
         .Send("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: kept\r\n\r\n.\r\n")
         .Receive("LIST 1")

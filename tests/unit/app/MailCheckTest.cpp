@@ -5,12 +5,15 @@
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -28,7 +31,12 @@ std::string Mail(const std::string& from, const std::string& subject,
 class TRecorder : public ICheckEvents
 {
 public:
-    void Status(const std::string& text) override { Trace.push_back("S " + text); }
+    void Status(const std::string& text) override
+    {
+        Trace.push_back("S " + text);
+        if (OnStatus)
+            OnStatus(text);
+    }
     void Failure(const std::string& text, TFailureReport report) override
     {
         const char* kind = report == TFailureReport::LogLine      ? "EL "
@@ -59,6 +67,7 @@ public:
     std::vector<TMessageRow> Rows;
     int Errors = 0;
     std::function<void(const TMessageRow&)> OnRow;
+    std::function<void(const std::string&)> OnStatus;
 };
 
 // Accounts on fake servers, checked with one client, as the window's worker does.
@@ -204,8 +213,8 @@ TEST_F(MailCheckTest, AccountsInOrderWithTheirRowsStatusTextsAndCommands)
     EXPECT_EQ(Events.Errors, 0);
 
     ASSERT_TRUE(first.WaitDone());
-    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "TOP 1 0", "LIST 1",
-                                        "TOP 2 0", "LIST 2", "Quit"}));
+    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0",
+                                        "LIST 1", "TOP 2 0", "LIST 2", "Quit"}));
     const TLines expectedStatus{
         "S Connecting to 127.0.0.1", "S Socket Connected",  "S Connected",
         "S User Account is valid",   "S Password is valid", "S Checking for messages",
@@ -266,6 +275,8 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
         .Reply("+OK")
         .Receive("STAT")
         .Reply("+OK 3 300")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
         .Send("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: kept\r\n\r\n.\r\n")
         .Receive("LIST 1")
@@ -281,6 +292,8 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
         .Reply("+OK")
         .Receive("STAT")
         .Reply("+OK 2 200")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
         .Reply("-ERR Message 1 vanished")
         .Receive("Quit");
@@ -319,6 +332,8 @@ TEST_F(MailCheckTest, ConnectionLostWhileAskingTheSizeIsAnError)
         .Reply("+OK")
         .Receive("STAT")
         .Reply("+OK 2 200")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
         .Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
         .Receive("LIST 1")
@@ -350,5 +365,188 @@ TEST_F(MailCheckTest, CancelIsSeenBeforeEachMessageAndEachAccount)
     EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
     ASSERT_TRUE(first.WaitDone());
     EXPECT_EQ(first.Commands(),
-              (TLines{"User alice", "Pass secret", "STAT", "TOP 1 0", "LIST 1", "Quit"}));
+              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1", "Quit"}));
+}
+
+// Pipelining
+
+namespace {
+
+const TLines Pipelining{"TOP", "PIPELINING", "UIDL"};
+
+// Three messages announced and the six commands for them awaited before any reply goes out;
+// the replies follow, sent as given.
+void ScriptPipelinedSession(TFakePop3Server& server, const std::string& replies)
+{
+    server.Reply("+OK ready")
+        .Receive("User alice")
+        .Reply("+OK")
+        .Receive("Pass secret")
+        .Reply("+OK")
+        .Receive("STAT")
+        .Reply("+OK 3 300")
+        .Receive("CAPA")
+        .Send("+OK\r\nPIPELINING\r\n.\r\n");
+    for (const char* number : {"1", "2", "3"})
+        server.Receive(std::string("TOP ") + number + " 0").Receive(std::string("LIST ") + number);
+    server.Send(replies);
+}
+
+} // namespace
+
+TEST_F(MailCheckTest, PipelinedCheckListsWhatTheOneByOneCheckLists)
+{
+    // More messages than go out at once, so that the window moves.
+    std::vector<std::string> messages;
+    for (int n = 1; n <= 40; ++n)
+        messages.push_back(Mail("Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@x>",
+                                "Subject " + std::to_string(n),
+                                n % 3 == 0 ? "Message-ID: <" + std::to_string(n) + "@x>\r\n"
+                                           : "X-Pad: " + std::string(n * 40, 'p') + "\r\n"));
+    TFakePop3Server plain;
+    TFakeMailbox plainBox;
+    plainBox.SetMessages(messages);
+    plainBox.ServeOn(plain, 1);
+    plain.Start();
+    TFakePop3Server pipelining;
+    TFakeMailbox pipeliningBox;
+    pipeliningBox.Capabilities = Pipelining;
+    pipeliningBox.SetMessages(messages);
+    pipeliningBox.ServeOn(pipelining, 1);
+    pipelining.Start();
+
+    Request.Accounts = {Account("Home", plain.Port())};
+    Check();
+    const TRecorder oneByOne = Events;
+    Events = TRecorder();
+    Request.Accounts = {Account("Home", pipelining.Port())};
+    Check();
+
+    EXPECT_EQ(Events.Trace, oneByOne.Trace) << "status texts and rows in the same order";
+    ASSERT_EQ(Events.Rows.size(), 40u);
+    for (std::size_t index = 0; index < Events.Rows.size(); ++index)
+        for (int text = 1; text < TMessageRow::TextCount; ++text)
+            EXPECT_EQ(Events.Rows[index].Text(text), oneByOne.Rows[index].Text(text))
+                << "row " << index + 1 << ", text " << text;
+    EXPECT_EQ(Events.Errors, 0);
+    ASSERT_TRUE(plain.WaitDone());
+    ASSERT_TRUE(pipelining.WaitDone());
+    EXPECT_EQ(pipelining.Commands(), plain.Commands());
+}
+
+TEST_F(MailCheckTest, PipelinedCommandsGoOutBeforeTheirRepliesAreRead)
+{
+    TFakePop3Server server;
+    std::string replies;
+    for (const char* number : {"1", "2", "3"})
+        replies +=
+            std::string("+OK\r\nSubject: m") + number + "\r\n\r\n.\r\n+OK " + number + " 100\r\n";
+    ScriptPipelinedSession(server, replies);
+    server.Receive("Quit");
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
+    EXPECT_EQ(Events.Rows[2].Subject, "m3");
+    EXPECT_EQ(Events.Errors, 0);
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.Problems(), "");
+}
+
+TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
+{
+    for (const TLines& capabilities : {TLines{}, TLines{"TOP", "UIDL"}}) {
+        SCOPED_TRACE(capabilities.empty() ? "CAPA refused" : "PIPELINING not listed");
+        TFakePop3Server server;
+        TFakeMailbox box;
+        box.Capabilities = capabilities;
+        box.SetMessages({Mail("A <a@x>", "1"), Mail("A <a@x>", "2"), Mail("A <a@x>", "3")});
+        box.ServeOn(server, 1);
+        server.Start();
+        Request.Accounts = {Account("Home", server.Port())};
+        Events = TRecorder();
+        // A client that sent ahead would have its next command at the server by now.
+        TLines seenAtFirstHeader;
+        Events.OnStatus = [&](const std::string& text) {
+            if (text != "Retrieving headers" || !seenAtFirstHeader.empty())
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            seenAtFirstHeader = server.Commands();
+        };
+
+        Check();
+
+        ASSERT_FALSE(seenAtFirstHeader.empty());
+        EXPECT_EQ(seenAtFirstHeader.back(), "TOP 1 0");
+        EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
+        ASSERT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Commands(),
+                  (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1",
+                          "TOP 2 0", "LIST 2", "TOP 3 0", "LIST 3", "Quit"}));
+    }
+}
+
+TEST_F(MailCheckTest, StopDuringAPipelinedCheckReadsTheRepliesOnTheWayThenQuits)
+{
+    TFakePop3Server first;
+    TFakeMailbox box;
+    box.Capabilities = Pipelining;
+    for (int n = 1; n <= 40; ++n)
+        box.AddMessage(Mail("A <a@x>", std::to_string(n)));
+    box.ServeOn(first, 1);
+    first.Start();
+    Request.Accounts = {Account("First", first.Port()), Account("Second", FreeLoopbackPort())};
+    TTempDir folder;
+    Client.LogFile = folder.File("trace.txt");
+    Events.OnRow = [this](const TMessageRow& row) { Cancel = row.Number == "3"; };
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R First 1", "R First 2", "R First 3"}));
+    EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
+    EXPECT_EQ(TLines(Events.Trace.end() - 3, Events.Trace.end()),
+              (TLines{"R First 3", "S Disconnecting", "S Disconnected"}))
+        << "the replies read after Stop post nothing";
+    ASSERT_TRUE(first.WaitDone());
+    EXPECT_EQ(first.Problems(), "");
+    const TLines commands = first.Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands.back(), "Quit");
+    // Message 3's row is the last: two more messages went out after the first two rows.
+    EXPECT_EQ(commands[commands.size() - 2], "LIST 34");
+    const std::string trace = ReadFile(Client.LogFile);
+    const std::string lastReply = "I: +OK 34 " + std::to_string(box.Messages()[33].size());
+    EXPECT_EQ(trace.rfind("I: "), trace.rfind(lastReply))
+        << "every reply was read before QUIT, the last one being LIST 34's";
+}
+
+TEST_F(MailCheckTest, FailureDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)
+{
+    const std::string first = "+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n";
+    TFakePop3Server lostInHeader;
+    ScriptPipelinedSession(lostInHeader, first + "+OK\r\nSubject: tw");
+    lostInHeader.Close();
+    lostInHeader.Start();
+    TFakePop3Server lostInSize;
+    ScriptPipelinedSession(lostInSize, first + "+OK\r\nSubject: two\r\n\r\n.\r\n");
+    lostInSize.Close();
+    lostInSize.Start();
+    TFakePop3Server refused;
+    ScriptPipelinedSession(refused, first + "-ERR Message 2 vanished\r\n+OK 2 100\r\n" +
+                                        "+OK\r\nSubject: three\r\n\r\n.\r\n+OK 3 100\r\n");
+    refused.Pause(200).Close();
+    refused.Start();
+    Request.Accounts = {Account("Header", lostInHeader.Port()), Account("Size", lostInSize.Port()),
+                        Account("Refused", refused.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Header 1", "R Size 1", "R Size 2", "R Refused 1"}));
+    EXPECT_EQ(Events.Rows[2].Size, "0 KB") << "the header came whole: the row is listed";
+    EXPECT_EQ(Events.Only("E"),
+              (TLines{"ES Connection Closed Gracefully.", "EP Connection Closed Gracefully.",
+                      "ES -ERR Message 2 vanished"}));
+    EXPECT_EQ(Events.Errors, 3);
 }
