@@ -1,6 +1,7 @@
 #include "app/MailClient.h"
 
 #include "desktop/ShellOpen.h"
+#include "pop3/StrUtils.h"
 
 #include <QString>
 
@@ -30,18 +31,6 @@ TMailClientCommand ParseMailClient(const std::string& setting)
     return command;
 }
 
-std::string TrimControls(const std::string& text)
-{
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    std::size_t first = 0;
-    while (first < text.size() && isBlank(text[first]))
-        ++first;
-    std::size_t last = text.size();
-    while (last > first && isBlank(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
 bool StartMailClient(const std::string& setting, IShellOpen& shell,
                      const std::function<void()>& beforeStart)
 {
@@ -51,7 +40,7 @@ bool StartMailClient(const std::string& setting, IShellOpen& shell,
         return false;
     if (beforeStart)
         beforeStart();
-    shell.Open(QString::fromStdString(TrimControls(command.Program)),
-               QString::fromStdString(TrimControls(command.Parameters)));
+    shell.Open(QString::fromStdString(std::string(Trim(command.Program))),
+               QString::fromStdString(std::string(Trim(command.Parameters))));
     return true;
 }

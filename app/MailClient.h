@@ -15,8 +15,6 @@ struct TMailClientCommand
 };
 
 TMailClientCommand ParseMailClient(const std::string& setting);
-// The text without leading and trailing blanks and control characters.
-std::string TrimControls(const std::string& text);
 
 // Starts the mail client through the shell when the program file exists, after calling
 // beforeStart (the window hides itself there). A program that does not exist starts nothing

@@ -67,6 +67,19 @@ TFakePop3Server& TFakePop3Server::Reply(const std::string& line)
     return Send(line + "\r\n");
 }
 
+TFakePop3Server& TFakePop3Server::CheckOpening(const std::string& statReply)
+{
+    return Reply("+OK ready")
+        .Receive()
+        .Reply("+OK")
+        .Receive()
+        .Reply("+OK")
+        .Receive("STAT")
+        .Reply(statReply)
+        .Receive("CAPA")
+        .Reply("-ERR unknown command");
+}
+
 TFakePop3Server& TFakePop3Server::SendInPieces(std::string bytes, std::size_t pieceSize,
                                                int pauseMs)
 {

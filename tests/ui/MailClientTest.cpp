@@ -2,6 +2,7 @@
 
 #include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
+#include "pop3/StrUtils.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
 
@@ -62,11 +63,12 @@ INSTANTIATE_TEST_SUITE_P(
         TParseCase{"TextBeforeTheQuote", "ab\"cd\"ef", "abcd", "abef"}),
     [](const ::testing::TestParamInfo<TParseCase>& parameter) { return parameter.param.Name; });
 
-TEST(TrimControls, RemovesBlanksAndControlCharactersAtBothEnds)
+// The program and its parameters are trimmed with the shared rule before the start.
+TEST(MailClientTrim, RemovesBlanksAndControlCharactersAtBothEnds)
 {
-    EXPECT_EQ(TrimControls(" \t\r\n-check \"a b\"\x01\x1f "), "-check \"a b\"");
-    EXPECT_EQ(TrimControls(" \t "), "");
-    EXPECT_EQ(TrimControls("x"), "x");
+    EXPECT_EQ(Trim(" \t\r\n-check \"a b\"\x01\x1f "), "-check \"a b\"");
+    EXPECT_EQ(Trim(" \t "), "");
+    EXPECT_EQ(Trim("x"), "x");
 }
 
 // The window's Start Mail Client

@@ -285,15 +285,7 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
         .Close();
     dropping.Start();
     TFakePop3Server refusing;
-    refusing.Reply("+OK ready")
-        .Receive()
-        .Reply("+OK")
-        .Receive()
-        .Reply("+OK")
-        .Receive("STAT")
-        .Reply("+OK 2 200")
-        .Receive("CAPA")
-        .Reply("-ERR unknown command")
+    refusing.CheckOpening("+OK 2 200")
         .Receive("TOP 1 0")
         .Reply("-ERR Message 1 vanished")
         .Receive("Quit");
@@ -325,15 +317,7 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
 TEST_F(MailCheckTest, ConnectionLostWhileAskingTheSizeIsAnError)
 {
     TFakePop3Server server;
-    server.Reply("+OK ready")
-        .Receive()
-        .Reply("+OK")
-        .Receive()
-        .Reply("+OK")
-        .Receive("STAT")
-        .Reply("+OK 2 200")
-        .Receive("CAPA")
-        .Reply("-ERR unknown command")
+    server.CheckOpening("+OK 2 200")
         .Receive("TOP 1 0")
         .Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
         .Receive("LIST 1")
