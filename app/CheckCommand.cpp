@@ -1,6 +1,7 @@
 #include "app/CheckCommand.h"
 
-#include "app/MailCheck.h"
+#include "mail/MailCheck.h"
+
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
 #include "config/PassCrypt.h"

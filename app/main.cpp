@@ -1,8 +1,9 @@
 // The program's entry: the command-line check, which needs no display; or the application
 // object, the guard against a second copy, the store named on the command line, and the main
 // window, which runs everything else from the event loop.
+#include "gui/MainFrm.h"
+
 #include "app/CheckCommand.h"
-#include "app/MainFrm.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"

@@ -58,6 +58,11 @@ QIcon MailWaitingFrame(int frame)
     return LoadIcon(frame == 0 ? QStringLiteral("tray-mail-1") : QStringLiteral("tray-mail-2"));
 }
 
+QIcon OptionImage(const char* name)
+{
+    return LoadIcon(QString::fromLatin1(name));
+}
+
 QIcon CloseImage()
 {
     return LoadIcon(QStringLiteral("close"));

@@ -17,6 +17,10 @@ QIcon ProgramIcon();
 // The two images the tray icon alternates between while mail is waiting (frame 0 or 1).
 QIcon MailWaitingFrame(int frame);
 
+// The image of a section of the settings dialog: "accounts", "account", "connection",
+// "notification" or "application".
+QIcon OptionImage(const char* name);
+
 // The small cross of the preview pane's close button.
 QIcon CloseImage();
 

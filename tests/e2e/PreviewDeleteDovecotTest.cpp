@@ -1,6 +1,7 @@
 // The preview and the deletion end to end: the window against a real Dovecot server of its own
 // per test, since the deletions change the mailbox.
-#include "app/MailThreads.h"
+#include "gui/MailThreads.h"
+
 #include "pop3/Pop3Wire.h"
 #include "tests/support/PopServers.h"
 #include "tests/ui/MailSupport.h"

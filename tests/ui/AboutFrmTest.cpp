@@ -1,8 +1,9 @@
-#include "desktop/AboutFrm.h"
+#include "gui/AboutFrm.h"
 
-#include "app/MainFrm.h"
+#include "gui/LinkLabel.h"
+#include "gui/MainFrm.h"
+
 #include "config/FileKeyStore.h"
-#include "desktop/ShelLink.h"
 #include "net/VendorHost.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

@@ -1,6 +1,7 @@
-#include "desktop/LogFrm.h"
+#include "gui/LogFrm.h"
 
-#include "desktop/LogList.h"
+#include "gui/LogList.h"
+
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
 

@@ -1,6 +1,7 @@
-#include "app/MailClient.h"
+#include "gui/MailClient.h"
 
-#include "app/MainFrm.h"
+#include "gui/MainFrm.h"
+
 #include "config/FileKeyStore.h"
 #include "pop3/StrUtils.h"
 #include "tests/support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "app/MailOperations.h"
+#include "gui/MailOperations.h"
 
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
@@ -51,8 +51,9 @@ protected:
         return {Window.Form->StatusText(0), Window.Form->StatusText(1)};
     }
 
-    TFakePop3Server Server;
+    // The mailbox outlives the server, whose thread may still answer a QUIT from it.
     TFakeMailbox Box;
+    TFakePop3Server Server;
     TMailWindow Window;
 };
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/MailOperations.h"
-#include "app/MainFrm.h"
-#include "app/MessageListItem.h"
+#include "gui/MailOperations.h"
+#include "gui/MainFrm.h"
+#include "gui/MessageListItem.h"
+
 #include "config/FileKeyStore.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"

@@ -1,10 +1,11 @@
-#include "app/MainFrm.h"
+#include "gui/MainFrm.h"
 
-#include "app/CheckTimer.h"
-#include "app/SplitterBar.h"
+#include "gui/CheckTimer.h"
+#include "gui/LogFrm.h"
+#include "gui/SplitterBar.h"
+
 #include "config/FileKeyStore.h"
 #include "desktop/LocalTime.h"
-#include "desktop/LogFrm.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

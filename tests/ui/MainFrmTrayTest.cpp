@@ -1,4 +1,5 @@
-#include "app/MainFrm.h"
+#include "gui/MainFrm.h"
+
 #include "config/FileKeyStore.h"
 #include "desktop/Icons.h"
 #include "desktop/TrayIcon.h"

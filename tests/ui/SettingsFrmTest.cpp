@@ -1,7 +1,8 @@
-#include "config/SettingsFrm.h"
+#include "gui/SettingsFrm.h"
 
-#include "app/CheckTimer.h"
-#include "app/MainFrm.h"
+#include "gui/CheckTimer.h"
+#include "gui/MainFrm.h"
+
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
 #include "tests/support/FakeConnectionProbes.h"

@@ -1,4 +1,4 @@
-#include "config/StartupShortcut.h"
+#include "desktop/StartupShortcut.h"
 
 #include "tests/support/TempDir.h"
 

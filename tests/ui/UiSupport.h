@@ -1,6 +1,7 @@
 #pragma once
 
-#include "desktop/Dialogs.h"
+#include "gui/Dialogs.h"
+
 #include "desktop/ShellOpen.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
-#include "net/VersionFrm.h"
+#include "gui/VersionFrm.h"
 
-#include "app/MainFrm.h"
+#include "gui/MainFrm.h"
+
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
 #include "net/simphttp.h"

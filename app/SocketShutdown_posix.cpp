@@ -1,8 +1,0 @@
-#include "app/InterruptibleWinsock.h"
-
-#include <sys/socket.h>
-
-void ShutdownSocket(TSocketHandle socket)
-{
-    ::shutdown(socket, SHUT_RDWR);
-}

@@ -1,0 +1,178 @@
+#include "gui/LogFrm.h"
+
+#include "gui/LogList.h"
+
+#include "desktop/LocalTime.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int BorderWidth = 5;
+constexpr int ClientWidth = 407;
+constexpr int ClientHeight = 238;
+
+QFrame* MakePanel(const char* name, QWidget* parent)
+{
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    return panel;
+}
+
+QPushButton* MakeButton(const char* name, const QString& caption, int left, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(left, 18, 75, 25);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TLogForm::TLogForm(TDialogs dialogs, QWidget* parent)
+    : QDialog(parent)
+    , FDialogs(std::move(dialogs))
+{
+    setObjectName(QStringLiteral("LogForm"));
+    setWindowTitle(QStringLiteral("Mailbeacon 2.0 - Action Log"));
+    setFixedSize(ClientWidth + 2 * BorderWidth, ClientHeight + 2 * BorderWidth);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
+    layout->setSpacing(0);
+
+    pnlTopSpacer = MakePanel("pnlTopSpacer", this);
+    pnlTopSpacer->setFixedHeight(3);
+    layout->addWidget(pnlTopSpacer);
+
+    pnlLog = MakePanel("pnlLog", this);
+    auto* logLayout = new QVBoxLayout(pnlLog);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    lvLog = new QTreeWidget(pnlLog);
+    lvLog->setObjectName(QStringLiteral("lvLog"));
+    lvLog->setColumnCount(2);
+    lvLog->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Action")});
+    lvLog->setRootIsDecorated(false);
+    lvLog->setUniformRowHeights(true);
+    lvLog->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvLog->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvLog->header()->setSectionsClickable(false);
+    // The time column is as wide as the user's date and time format needs, and the action
+    // column takes the rest.
+    const QString widestTime = DateTimeText(QDateTime(QDate(2000, 12, 28), QTime(23, 59, 59)));
+    lvLog->setColumnWidth(0,
+                          std::max(125, lvLog->fontMetrics().horizontalAdvance(widestTime) + 16));
+    lvLog->setColumnWidth(1, 260);
+    lvLog->header()->setStretchLastSection(true);
+    logLayout->addWidget(lvLog);
+    layout->addWidget(pnlLog, 1);
+
+    pnlBottom = MakePanel("pnlBottom", this);
+    pnlBottom->setFixedHeight(45);
+    bvlBottom = MakePanel("bvlBottom", pnlBottom);
+    bvlBottom->setFrameShape(QFrame::HLine);
+    bvlBottom->setFrameShadow(QFrame::Sunken);
+    bvlBottom->setGeometry(0, 0, ClientWidth, 9);
+    btnClear = MakeButton("btnClear", QStringLiteral("Clear"), 160, pnlBottom);
+    btnSave = MakeButton("btnSave", QStringLiteral("Save"), 245, pnlBottom);
+    btnClose = MakeButton("btnClose", QStringLiteral("Close"), 330, pnlBottom);
+    layout->addWidget(pnlBottom);
+
+    connect(btnClear, &QPushButton::clicked, this, &TLogForm::btnClearClick);
+    connect(btnSave, &QPushButton::clicked, this, &TLogForm::btnSaveClick);
+    connect(btnClose, &QPushButton::clicked, this, &TLogForm::btnCloseClick);
+}
+
+void TLogForm::AssignLog(TLogList& list)
+{
+    FLogList = &list;
+    FillLogView();
+}
+
+void TLogForm::FillLogView()
+{
+    lvLog->clear();
+    if (FLogList == nullptr)
+        return;
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(FLogList->Count()));
+    for (const TLogItem& item : *FLogList)
+        rows.append(new QTreeWidgetItem(QStringList{item.Time, item.Action}));
+    lvLog->addTopLevelItems(rows);
+}
+
+void TLogForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+// Save and Clear are decided once, on showing, from the rows on screen; only Clear changes
+// them afterwards.
+void TLogForm::FormShow()
+{
+    const bool hasRows = lvLog->topLevelItemCount() > 0;
+    btnClear->setEnabled(hasRows);
+    btnSave->setEnabled(hasRows);
+    btnClose->setEnabled(true);
+}
+
+void TLogForm::btnCloseClick()
+{
+    close();
+}
+
+void TLogForm::btnClearClick()
+{
+    lvLog->clear();
+    if (FLogList != nullptr)
+        FLogList->Clear();
+    btnClear->setEnabled(false);
+    btnSave->setEnabled(false);
+}
+
+void TLogForm::btnSaveClick()
+{
+    const QString fileName = FDialogs.GetSaveFileName(
+        this, QStringLiteral("Save Action Log"),
+        QStringLiteral("Log files (*.log *.LOG);;Text files (*.txt *.TXT)"));
+    if (fileName.isEmpty())
+        return;
+    const QString failure = WriteLog(fileName);
+    if (!failure.isEmpty()) {
+        FDialogs.ShowError(this, QStringLiteral("The action log could not be saved to \"%1\": %2.")
+                                     .arg(QDir::toNativeSeparators(fileName), failure));
+    }
+}
+
+// The lines come from the log itself, which may hold entries added since the window opened.
+QString TLogForm::WriteLog(const QString& fileName) const
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return file.errorString();
+    if (FLogList != nullptr) {
+        for (const TLogItem& item : *FLogList) {
+            const QByteArray line =
+                (item.Time + QStringLiteral("   ") + item.Action).toUtf8() + "\r\n";
+            if (file.write(line) != line.size())
+                return file.errorString();
+        }
+    }
+    if (!file.flush())
+        return file.errorString();
+    file.close();
+    return {};
+}

@@ -1,0 +1,157 @@
+#include "gui/MailThreads.h"
+
+#include "pop3/Pop3Wire.h"
+
+#include <exception>
+#include <utility>
+
+TMailThread::TMailThread(QObject* parent)
+    : QThread(parent)
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+TMailThread::~TMailThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TMailThread::Abort()
+{
+    Cancel();
+    FSockets.Interrupt();
+    wait();
+}
+
+void TMailThread::PostStatus(const std::string& text)
+{
+    Q_EMIT StatusText(QString::fromStdString(text));
+}
+
+void TMailThread::PostFailure(const std::string& text, TFailureReport report)
+{
+    const QString message = QString::fromStdString(text);
+    switch (report) {
+    case TFailureReport::LogLine:
+        Q_EMIT ErrorCounted(message, {});
+        break;
+    case TFailureReport::StatusText:
+        Q_EMIT ErrorCounted({}, message);
+        break;
+    case TFailureReport::AlreadyPosted:
+        Q_EMIT ErrorCounted({}, {});
+        break;
+    }
+}
+
+void TMailThread::run()
+{
+    TWirePOP3 client;
+    client.SetWinsock(FSockets);
+    client.ConnectTimeout = Timeout;
+    client.ReadTimeout = Timeout;
+    try {
+        Execute(client);
+    } catch (const std::exception& error) {
+        // The operation ends here; the window still gets its error and its end.
+        PostFailure(error.what(), TFailureReport::StatusText);
+    }
+}
+
+TCheckMailThread::TCheckMailThread(TCheckRequest request, QObject* parent)
+    : TMailThread(parent)
+    , FRequest(std::move(request))
+{
+    qRegisterMetaType<TMessageRow>();
+}
+
+TCheckMailThread::~TCheckMailThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TCheckMailThread::Execute(TWirePOP3& client)
+{
+    CheckMail(client, FRequest, *this, CancelFlag());
+}
+
+void TCheckMailThread::Status(const std::string& text)
+{
+    PostStatus(text);
+}
+
+void TCheckMailThread::Failure(const std::string& text, TFailureReport report)
+{
+    PostFailure(text, report);
+}
+
+void TCheckMailThread::ListRow(const TMessageRow& row)
+{
+    Q_EMIT RowReady(row);
+}
+
+TMsgInfoThread::TMsgInfoThread(TPreviewRequest request, QObject* parent)
+    : TMailThread(parent)
+    , FRequest(std::move(request))
+{
+    qRegisterMetaType<TMessagePreview>();
+}
+
+TMsgInfoThread::~TMsgInfoThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TMsgInfoThread::Execute(TWirePOP3& client)
+{
+    RetrieveMessagePreview(client, FRequest, *this, CancelFlag());
+}
+
+void TMsgInfoThread::Status(const std::string& text)
+{
+    PostStatus(text);
+}
+
+void TMsgInfoThread::Failure(const std::string& text, TFailureReport report)
+{
+    PostFailure(text, report);
+}
+
+void TMsgInfoThread::ShowPreview(const TMessagePreview& preview)
+{
+    Q_EMIT PreviewReady(preview);
+}
+
+TDeleteMsgThread::TDeleteMsgThread(TDeleteRequest request, QObject* parent)
+    : TMailThread(parent)
+    , FRequest(std::move(request))
+{}
+
+TDeleteMsgThread::~TDeleteMsgThread()
+{
+    if (isRunning())
+        Abort();
+}
+
+void TDeleteMsgThread::Execute(TWirePOP3& client)
+{
+    DeleteMessages(client, FRequest, *this, CancelFlag());
+}
+
+void TDeleteMsgThread::Status(const std::string& text)
+{
+    PostStatus(text);
+}
+
+void TDeleteMsgThread::Failure(const std::string& text, TFailureReport report)
+{
+    PostFailure(text, report);
+}
+
+void TDeleteMsgThread::Deleted(const TMessageRow&)
+{
+    Q_EMIT MessageDeleted();
+}

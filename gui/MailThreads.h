@@ -1,0 +1,132 @@
+#pragma once
+
+#include "mail/MailCheck.h"
+#include "mail/MailDelete.h"
+#include "mail/MailPreview.h"
+
+#include "pop3/InterruptibleWinsock.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <string>
+
+class TWirePOP3;
+
+// Base of the workers of the three mail operations. A worker gets a copy of everything its
+// operation needs before it starts, runs the operation with a POP3 client of its own, and
+// reports only through queued signals, so that the window changes its widgets, its log,
+// ErrorCount, LastTotal and Busy on its own thread. It frees itself when it has ended. A
+// worker class aborts itself in its own destructor, before the data its body uses goes.
+class TMailThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    // A worker still running is aborted and waited for.
+    ~TMailThread() override;
+
+    // Stop: the operation notices it at its next check point; a POP3 command under way is
+    // not interrupted.
+    void Cancel() { FCancel = true; }
+    bool Cancelled() const { return FCancel; }
+    // For the end of the program: cancels, breaks off the connection under way and waits
+    // for the worker to end.
+    void Abort();
+
+    // Longest wait for a connection and for every read, in milliseconds.
+    int Timeout = 60000;
+
+Q_SIGNALS:
+    // A status text of the POP3 client.
+    void StatusText(const QString& text);
+    // One error for ErrorCount; logLine goes to the action log, statusText is posted as a
+    // status text; either may be empty.
+    void ErrorCounted(const QString& logLine, const QString& statusText);
+
+protected:
+    explicit TMailThread(QObject* parent = nullptr);
+
+    // The operation's body, on the worker's thread.
+    virtual void Execute(TWirePOP3& client) = 0;
+    const std::atomic<bool>& CancelFlag() const { return FCancel; }
+    void PostStatus(const std::string& text);
+    void PostFailure(const std::string& text, TFailureReport report);
+
+private:
+    void run() final;
+
+    std::atomic<bool> FCancel{false};
+    TInterruptibleWinsock FSockets;
+};
+
+// The worker of a mail check (CheckMail): lists the messages of every included account and
+// posts each row as it arrives.
+class TCheckMailThread : public TMailThread, private ICheckEvents
+{
+    Q_OBJECT
+
+public:
+    explicit TCheckMailThread(TCheckRequest request, QObject* parent = nullptr);
+    ~TCheckMailThread() override;
+
+Q_SIGNALS:
+    void RowReady(const TMessageRow& row);
+
+private:
+    void Execute(TWirePOP3& client) override;
+    void Status(const std::string& text) override;
+    void Failure(const std::string& text, TFailureReport report) override;
+    void ListRow(const TMessageRow& row) override;
+
+    const TCheckRequest FRequest;
+};
+
+// The worker of a message preview (RetrieveMessagePreview): fetches the beginning of one
+// message and posts the pane's texts.
+class TMsgInfoThread : public TMailThread, private IPreviewEvents
+{
+    Q_OBJECT
+
+public:
+    explicit TMsgInfoThread(TPreviewRequest request, QObject* parent = nullptr);
+    ~TMsgInfoThread() override;
+
+Q_SIGNALS:
+    void PreviewReady(const TMessagePreview& preview);
+
+private:
+    void Execute(TWirePOP3& client) override;
+    void Status(const std::string& text) override;
+    void Failure(const std::string& text, TFailureReport report) override;
+    void ShowPreview(const TMessagePreview& preview) override;
+
+    const TPreviewRequest FRequest;
+};
+
+// The worker of a deletion (DeleteMessages): deletes the messages of the selected rows and
+// posts each deletion the server accepted.
+class TDeleteMsgThread : public TMailThread, private IDeleteEvents
+{
+    Q_OBJECT
+
+public:
+    explicit TDeleteMsgThread(TDeleteRequest request, QObject* parent = nullptr);
+    ~TDeleteMsgThread() override;
+
+Q_SIGNALS:
+    void MessageDeleted();
+
+private:
+    void Execute(TWirePOP3& client) override;
+    void Status(const std::string& text) override;
+    void Failure(const std::string& text, TFailureReport report) override;
+    void Deleted(const TMessageRow& row) override;
+
+    const TDeleteRequest FRequest;
+};
+
+Q_DECLARE_METATYPE(TMessageRow)
+Q_DECLARE_METATYPE(TMessagePreview)

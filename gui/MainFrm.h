@@ -1,0 +1,251 @@
+#pragma once
+
+#include "gui/Dialogs.h"
+#include "gui/LogList.h"
+
+#include "config/Data.h"
+#include "config/PassCrypt.h"
+#include "desktop/WavSound.h"
+
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class IShellOpen;
+class QAction;
+class QDialog;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class TCheckTimer;
+class TAboutForm;
+class TKeyStore;
+class TLogForm;
+class TMailOperationsController;
+class TSettingsForm;
+class TSplitterBar;
+class TTrayIcon;
+class TVersionForm;
+
+// The mail operations the window starts: the check, the preview of the first selected row and
+// the deletion of the selected rows. Each sets Busy for as long as it runs.
+struct TMailOperations
+{
+    std::function<void()> StartCheck;
+    std::function<void()> StartPreview;
+    std::function<void()> StartDelete;
+    // Asks every operation under way to stop at its next check point.
+    std::function<void()> Cancel;
+};
+
+// The main window and the program's controller: it owns the configuration, the message list,
+// the action log and the two timers, and routes every menu, toolbar, tray and timer event.
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int StatusPanelCount = 3;
+
+    // The window is created hidden, with the configuration loaded from store; a loading step
+    // that fails is reported through dialogs.ShowError and the program goes on with the
+    // default options. shell opens the help pages and starts the mail client (the desktop's own
+    // when empty).
+    explicit TMainForm(TKeyStore& store, TDialogs dialogs = TDialogs::Standard(),
+                       std::shared_ptr<IShellOpen> shell = {}, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    TConfiguration& Configuration() { return *FConfiguration; }
+    TCheckTimer& CheckTimer() { return *FCheckTimer; }
+    // The workers of the check, the preview and the deletion; the window's operations unless
+    // SetMailOperations replaced them.
+    TMailOperationsController& MailOperationsController() { return *FMailOperationsController; }
+    void SetMailOperations(TMailOperations operations);
+    // While the tray icon is not on the desktop, closing the window minimises it instead of
+    // hiding it, since nothing else could bring the window back. The tray icon keeps this up
+    // to date as the desktop's tray comes and goes.
+    void SetTrayIconShown(bool shown) { FTrayIconShown = shown; }
+    // The program starts hidden in the tray. Where the desktop shows no tray within the grace
+    // period the window is shown instead, as nothing else could bring it up.
+    void StartInTray(std::chrono::milliseconds grace = std::chrono::seconds(2));
+
+    QString StatusText(int panel) const;
+    void SetStatusText(int panel, const QString& text);
+    QString TrayHint() const { return FTrayHint; }
+    void SetTrayHint(const QString& text);
+
+    void ReportOffline();
+    void RestartCheckTimer();
+    void ShowMessagePreview();
+    void HideMessagePreview();
+    bool MessagePreviewShown() const;
+    // Places the preview's second column after the texts of the first.
+    void LayoutMessagePreviewTitle();
+    // Appends to the action log while the Log option is on.
+    void AddLogEntry(const QString& text);
+    // Centres a dialog on this window.
+    void PlaceDialog(QWidget* dialog) const;
+
+    // Handlers, public so that the tray icon, the operations and the tests reach them.
+    void WirePOP3Status(const QString& text);
+    void TrayIconDblClick();
+    void tmCheckMailTimer();
+    void tmOnlineDetectionTimer();
+    // The desktop session is ending: the program ends with it instead of hiding.
+    void QueryEndSession();
+    void splMessageMoved();
+    void sbtnMessagePreviewCloseClick();
+    void lvNotificationDblClick();
+
+    void actNotificationCheckNowExecute();
+    void actNotificationStopExecute();
+    void actNotificationDeleteMessagesExecute();
+    // Starts the program of the MailClient option; also run by a check's notification.
+    void actNotificationStartMailClientExecute();
+    void actNotificationSelectAllExecute();
+    void actViewMessagePreviewExecute();
+    void actViewActionLogExecute();
+    void actViewSettingsExecute();
+    void actFileOpenMailbeaconExecute();
+    void actFileCloseExecute();
+    void actFileExitExecute();
+    void actHelpOnlineHelpExecute();
+    void actHelpHomePageExecute();
+    void actHelpCheckForNewVersionExecute();
+    void actHelpAboutMailbeaconExecute();
+
+    bool ExitRequested = false;
+    TLogList LogList;
+    std::int32_t ErrorCount = 0;
+    std::int32_t LastTotal = 0;
+    bool Busy = false;
+    std::int32_t NotificationHeight = 0;
+    bool WasOnline = false;
+
+    TCryptLib CryptLib;
+    // The tray icon blinks from the end of a check that announced mail until the next check
+    // starts: TrayIcon->SetAnimated(true / false).
+    TTrayIcon* TrayIcon;
+    TWavSound WavSound;
+    QList<QIcon> ilToolBar;
+    QList<QAction*> ActionList;
+    QTimer* tmOnlineDetection;
+
+    QAction* actNotificationCheckNow;
+    QAction* actNotificationStop;
+    QAction* actNotificationDeleteMessages;
+    QAction* actNotificationStartMailClient;
+    QAction* actNotificationSelectAll;
+    QAction* actViewMessagePreview;
+    QAction* actViewActionLog;
+    QAction* actViewSettings;
+    QAction* actFileOpenMailbeacon;
+    QAction* actFileClose;
+    QAction* actFileExit;
+    QAction* actHelpOnlineHelp;
+    QAction* actHelpHomePage;
+    QAction* actHelpCheckForNewVersion;
+    QAction* actHelpAboutMailbeacon;
+
+    QMenu* pmTrayIcon;
+    QMenu* pmNotification;
+    QToolBar* tbMainForm;
+    QFrame* pnlTopSpacer;
+    QWidget* pnlMainForm;
+    QFrame* pnlNotification;
+    QTreeWidget* lvNotification;
+    TSplitterBar* splMessage;
+    QFrame* pnlMessage;
+    QWidget* pnlheader;
+    QWidget* pnlMessagePreviewTitle;
+    QLabel* lblFromTitle;
+    QLabel* lblToTitle;
+    QLabel* lblSubjectTitle;
+    QLabel* lblAttachmentsTitle;
+    QLabel* lblFrom;
+    QLabel* lblTo;
+    QLabel* lblSubject;
+    QLabel* lblAttachments;
+    QToolButton* sbtnMessagePreviewClose;
+    QPlainTextEdit* memMessage;
+
+Q_SIGNALS:
+    // The text the tray icon shows as its tooltip.
+    void TrayHintChanged(const QString& text);
+    // The tray icon's animation is to start (a check notifies) or to stop (a check starts).
+    void TrayAnimationChanged(bool running);
+    // The notification sound is to be played once.
+    void NotificationSoundRequested(const QString& fileName);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    QMenu* createPopupMenu() override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateClientArea();
+    void CreateMessagePane();
+    void CreateStatusBar();
+    void CreateTrayIcon();
+    QAction* MakeAction(const char* name, const char* category, const QString& caption,
+                        const QString& hint, int imageIndex, void (TMainForm::*handler)());
+    QAction* AddMenuItem(QMenu* menu, const char* name, QAction* action);
+    void AddMenuSeparator(QMenu* menu, const char* name);
+    void AddToolButton(const char* name, QAction* action, const QString& hint);
+
+    void FormCreate();
+    void LoadConfiguration();
+    void UseDefaultOptions();
+    void FormShow();
+    void FormCloseQuery(QCloseEvent* event);
+    void FormResize();
+    void FormDestroy();
+    // The list pane may leave no less than this below it while the preview pane is shown.
+    void LimitNotificationHeight();
+    void ApplyLayout();
+    void LayoutMainPanel();
+    void LayoutPreviewHeader();
+    void splMessageDragged(int top);
+    int ListPaneHeight() const;
+    void SetListPaneHeight(int height);
+    std::vector<TColumnWidth> ColumnWidths() const;
+    void ApplyColumnWidths(const std::vector<TColumnWidth>& columns);
+    void LoadPlacement();
+    void SavePlacement();
+    // Saves what the window keeps in the store; a failure is shown, never thrown.
+    void SaveLayout(bool withPaneValues);
+    bool IsOnline() const;
+
+    TKeyStore& FStore;
+    TDialogs FDialogs;
+    std::shared_ptr<IShellOpen> FShell;
+    std::unique_ptr<TConfiguration> FConfiguration;
+    TCheckTimer* FCheckTimer = nullptr;
+    TMailOperations FOperations;
+    bool FTrayIconShown = false;
+    QString FTrayHint;
+    QString FLastSaveError;
+    QList<QLabel*> FStatusPanels;
+    QPointer<TLogForm> FLogForm;
+    QPointer<TSettingsForm> FSettingsForm;
+    QPointer<TVersionForm> FVersionForm;
+    QPointer<TAboutForm> FAboutForm;
+    // Last, so that its workers end before anything they report to goes.
+    std::unique_ptr<TMailOperationsController> FMailOperationsController;
+};

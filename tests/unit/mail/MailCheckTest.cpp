@@ -1,0 +1,536 @@
+#include "mail/MailCheck.h"
+
+#include "pop3/Pop3Wire.h"
+#include "pop3/WireMessage.h"
+#include "tests/support/FakeMailbox.h"
+#include "tests/support/FakePop3Server.h"
+#include "tests/support/PopServers.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using TLines = std::vector<std::string>;
+
+std::string Mail(const std::string& from, const std::string& subject,
+                 const std::string& extraHeaders = {})
+{
+    return "From: " + from + "\r\nTo: alice@example.org, \"Doe, Jo\" <jo@example.org>\r\n" +
+           "Subject: " + subject + "\r\nDate: Sun, 06 Dec 2026 20:07:05 +0000\r\n" + extraHeaders +
+           "\r\nHello.\r\n";
+}
+
+// Everything a check reported, in order: "S " status, "E<kind> " failure, "R " row.
+class TRecorder : public ICheckEvents
+{
+public:
+    void Status(const std::string& text) override
+    {
+        Trace.push_back("S " + text);
+        if (OnStatus)
+            OnStatus(text);
+    }
+    void Failure(const std::string& text, TFailureReport report) override
+    {
+        const char* kind = report == TFailureReport::LogLine      ? "EL "
+                           : report == TFailureReport::StatusText ? "ES "
+                                                                  : "EP ";
+        Trace.push_back(kind + text);
+        ++Errors;
+    }
+    void ListRow(const TMessageRow& row) override
+    {
+        Trace.push_back("R " + row.AccountName + " " + row.Number);
+        Rows.push_back(row);
+        if (OnRow)
+            OnRow(row);
+    }
+
+    // The entries of one kind ("S ", "E", "R "), in order.
+    TLines Only(const std::string& prefix) const
+    {
+        TLines lines;
+        for (const std::string& entry : Trace)
+            if (entry.rfind(prefix, 0) == 0)
+                lines.push_back(entry);
+        return lines;
+    }
+
+    TLines Trace;
+    std::vector<TMessageRow> Rows;
+    int Errors = 0;
+    std::function<void(const TMessageRow&)> OnRow;
+    std::function<void(const std::string&)> OnStatus;
+};
+
+// Accounts on fake servers, checked with one client, as the window's worker does.
+class MailCheckTest : public ::testing::Test
+{
+protected:
+    TAccountSnapshot Account(const std::string& name, std::uint16_t port,
+                             const std::string& password = "secret")
+    {
+        auto record = std::make_shared<TAccount>();
+        record->Name = name;
+        record->Host = "127.0.0.1";
+        record->Port = port;
+        record->UserId = "alice";
+        record->Password = password;
+        return SnapshotOf(record);
+    }
+
+    void Check()
+    {
+        Client.ConnectTimeout = 5000;
+        Client.ReadTimeout = 5000;
+        CheckMail(Client, Request, Events, Cancel);
+    }
+
+    TWirePOP3 Client;
+    TCheckRequest Request;
+    TRecorder Events;
+    std::atomic<bool> Cancel{false};
+};
+
+} // namespace
+
+// Row texts
+
+TEST(MessageRowTest, KilobytesFollowTheFormulaWithTiesToEven)
+{
+    const std::pair<std::int64_t, std::int64_t> table[] = {
+        {-1, 0},   {0, 0},    {1, 1},    {1023, 1}, {1024, 2}, {2047, 2},
+        {2048, 2}, {2049, 3}, {3071, 3}, {3072, 4}, {4096, 4}, {5120, 6}};
+    for (const auto& [size, kilobytes] : table)
+        EXPECT_EQ(Kilobytes(size), kilobytes) << size << " bytes";
+    EXPECT_EQ(SizeText(1024), "2 KB");
+    EXPECT_EQ(SizeText(-1), "0 KB");
+}
+
+TEST(MessageRowTest, CommaTextQuotesWhatWouldSplitIt)
+{
+    EXPECT_EQ(CommaText({}), "");
+    EXPECT_EQ(CommaText({""}), "\"\"");
+    EXPECT_EQ(CommaText({"a@example.org", "b@example.org"}), "a@example.org,b@example.org");
+    EXPECT_EQ(CommaText({"a@example.org", "\"Doe, Jo\" <jo@example.org>"}),
+              "a@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\"");
+    EXPECT_EQ(CommaText({"tab\there", "x"}), "\"tab\there\",x");
+    EXPECT_EQ(CommaText({"a", "", "b"}), "a,,b");
+}
+
+TEST(MessageRowTest, FromColumnFallsBackToTheAddress)
+{
+    EXPECT_EQ(SenderDisplayText("\"Smith, Ann\" <ann@example.org>"), "Smith, Ann");
+    EXPECT_EQ(SenderDisplayText("Ann Smith <ann@example.org>"), "Ann Smith");
+    EXPECT_EQ(SenderDisplayText("=?UTF-8?B?SsO8cmdlbg==?= <j@example.org>"), "J\xC3\xBCrgen");
+    EXPECT_EQ(SenderDisplayText("<ann@example.org>"), "ann@example.org");
+    EXPECT_EQ(SenderDisplayText("\"\" <ann@example.org>"), "ann@example.org");
+    EXPECT_EQ(SenderDisplayText("ann@example.org"), "ann@example.org");
+    EXPECT_EQ(SenderDisplayText(""), "");
+}
+
+TEST(MessageRowTest, RowKeepsTheRawHiddenTextsAndDecodesTheColumns)
+{
+    TWireMessage header;
+    header.SetHeaderLines(
+        {"From: bare@example.org", "To: a@example.org, \"Doe, Jo\" <jo@example.org>",
+         "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=", "Date: Sun, 06 Dec 2026 20:07:05 +0000",
+         "Message-ID: <m1@example.org>"});
+    auto record = std::make_shared<TAccount>();
+    record->Name = "Home";
+    const TMessageRow row = MakeMessageRow(SnapshotOf(record), 3, header, 2048, ".");
+    EXPECT_EQ(row.Account, record);
+    EXPECT_EQ(row.Text(0), "Home");
+    EXPECT_EQ(row.Text(1), "bare@example.org");
+    EXPECT_EQ(row.Text(2), "Gr\xC3\xBC\xC3\x9F"
+                           "e");
+    EXPECT_EQ(row.Text(3), "06.12.2026 20:07:05");
+    EXPECT_EQ(row.Text(4), "2 KB");
+    EXPECT_EQ(row.Text(5), "a@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\"");
+    EXPECT_EQ(row.Text(6), "") << "a bare address has no text between angle brackets";
+    EXPECT_EQ(row.Text(7), "3");
+    EXPECT_EQ(row.Text(8), "<m1@example.org>");
+    EXPECT_EQ(row.Text(9), "");
+    EXPECT_EQ(row.SizeBytes, 2048);
+}
+
+TEST(MessageRowTest, SameMessageByIdElseBySenderDateAndSubject)
+{
+    TMessageRow listed;
+    listed.From = "Ann";
+    listed.Date = "06/12/2026 20:07:05";
+    listed.Subject = "Hello";
+    TMessageRow fetched = listed;
+    EXPECT_TRUE(SameMessage(listed, fetched));
+    fetched.Subject = "Other";
+    EXPECT_FALSE(SameMessage(listed, fetched));
+
+    listed.MessageId = "<a@x>";
+    fetched = listed;
+    fetched.Subject = "Subject changed by a filter";
+    EXPECT_TRUE(SameMessage(listed, fetched)) << "the Message-ID decides";
+    fetched.MessageId = "<b@x>";
+    EXPECT_FALSE(SameMessage(listed, fetched));
+    fetched.MessageId.clear();
+    fetched.Subject = listed.Subject;
+    EXPECT_FALSE(SameMessage(listed, fetched)) << "one with an ID, one without";
+}
+
+// Runs
+
+TEST_F(MailCheckTest, AccountsInOrderWithTheirRowsStatusTextsAndCommands)
+{
+    TFakePop3Server first;
+    TFakeMailbox firstBox;
+    firstBox.SetMessages({Mail("Ann <ann@example.org>", "one"),
+                          Mail("\"Bob\" <bob@example.org>", "two", "Message-ID: <2@x>\r\n")});
+    firstBox.ServeOn(first, 1);
+    first.Start();
+    TFakePop3Server second;
+    TFakeMailbox secondBox;
+    secondBox.SetMessages({Mail("Cy <cy@example.org>", "three")});
+    secondBox.ServeOn(second, 1);
+    second.Start();
+    Request.Accounts = {Account("First", first.Port()), Account("Second", second.Port())};
+
+    Check();
+
+    ASSERT_EQ(Events.Rows.size(), 3u);
+    EXPECT_EQ(Events.Only("R "), (TLines{"R First 1", "R First 2", "R Second 1"}));
+    EXPECT_EQ(Events.Rows[1].From, "Bob");
+    EXPECT_EQ(Events.Rows[1].Subject, "two");
+    EXPECT_EQ(Events.Rows[1].Address, "bob@example.org");
+    EXPECT_EQ(Events.Rows[1].MessageId, "<2@x>");
+    EXPECT_EQ(Events.Rows[1].SizeBytes, static_cast<int>(firstBox.Messages()[1].size()));
+    EXPECT_EQ(Events.Rows[2].Account, Request.Accounts[1].Record);
+    EXPECT_EQ(Events.Errors, 0);
+
+    ASSERT_TRUE(first.WaitDone());
+    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0",
+                                        "LIST 1", "TOP 2 0", "LIST 2", "Quit"}));
+    const TLines expectedStatus{
+        "S Connecting to 127.0.0.1", "S Socket Connected",  "S Connected",
+        "S User Account is valid",   "S Password is valid", "S Checking for messages",
+        "S Retrieving headers",      "S Retrieving size",   "R First 1",
+        "S Retrieving headers",      "S Retrieving size",   "R First 2",
+        "S Disconnecting",           "S Disconnected"};
+    EXPECT_EQ(TLines(Events.Trace.begin(), Events.Trace.begin() + 14), expectedStatus);
+}
+
+TEST_F(MailCheckTest, ExcludedAccountIsSkippedWithoutATrace)
+{
+    TFakePop3Server server;
+    TFakeMailbox box;
+    box.SetMessages({Mail("Ann <ann@example.org>", "one")});
+    box.ServeOn(server, 1);
+    server.Start();
+    TAccountSnapshot excluded = Account("Off", FreeLoopbackPort());
+    excluded.Data.Include = false;
+    Request.Accounts = {excluded, Account("On", server.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R On 1"}));
+    EXPECT_EQ(Events.Errors, 0);
+    EXPECT_EQ(Events.Trace.front(), "S Connecting to 127.0.0.1");
+}
+
+TEST_F(MailCheckTest, ConnectionAndLogInFailuresAreLoggedAndTheRunGoesOn)
+{
+    TFakePop3Server wrongPassword;
+    TFakeMailbox box;
+    box.SetMessages({Mail("Ann <ann@example.org>", "one")});
+    box.ServeOn(wrongPassword, 1);
+    wrongPassword.Start();
+    TFakePop3Server good;
+    TFakeMailbox goodBox;
+    goodBox.SetMessages({Mail("Ann <ann@example.org>", "two")});
+    goodBox.ServeOn(good, 1);
+    good.Start();
+    Request.Accounts = {Account("Refused", FreeLoopbackPort()),
+                        Account("Wrong", wrongPassword.Port(), "not it"),
+                        Account("Good", good.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Connection to Refused failed.",
+                                        "EL ERROR - Connection to Wrong failed."}));
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Good 1"}));
+}
+
+TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
+{
+    TFakePop3Server dropping;
+    dropping.Reply("+OK ready")
+        .Receive("User alice")
+        .Reply("+OK")
+        .Receive("Pass secret")
+        .Reply("+OK")
+        .Receive("STAT")
+        .Reply("+OK 3 300")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: kept\r\n\r\n.\r\n")
+        .Receive("LIST 1")
+        .Reply("+OK 1 100")
+        .Receive("TOP 2 0")
+        .Close();
+    dropping.Start();
+    TFakePop3Server refusing;
+    refusing.CheckOpening("+OK 2 200")
+        .Receive("TOP 1 0")
+        .Reply("-ERR Message 1 vanished")
+        .Receive("Quit");
+    refusing.Start();
+    TFakePop3Server good;
+    TFakeMailbox box;
+    box.SetMessages({Mail("Ann <ann@example.org>", "after")});
+    box.ServeOn(good, 1);
+    good.Start();
+    Request.Accounts = {Account("Dropping", dropping.Port()), Account("Refusing", refusing.Port()),
+                        Account("Good", good.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Dropping 1", "R Good 1"}));
+    EXPECT_EQ(Events.Rows[0].Subject, "kept");
+    EXPECT_EQ(Events.Only("E"),
+              (TLines{"ES Connection Closed Gracefully.", "ES -ERR Message 1 vanished"}));
+    EXPECT_EQ(Events.Errors, 2);
+    ASSERT_TRUE(refusing.WaitDone());
+    EXPECT_EQ(refusing.Problems(), "") << "the refused session ends with QUIT";
+    // The session is closed before the error is posted.
+    const auto failure =
+        std::find(Events.Trace.begin(), Events.Trace.end(), "ES -ERR Message 1 vanished");
+    ASSERT_NE(failure, Events.Trace.end());
+    EXPECT_EQ(*(failure - 1), "S Disconnected");
+}
+
+TEST_F(MailCheckTest, ConnectionLostWhileAskingTheSizeIsAnError)
+{
+    TFakePop3Server server;
+    server.CheckOpening("+OK 2 200")
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
+        .Receive("LIST 1")
+        .Close();
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+
+    Check();
+
+    ASSERT_EQ(Events.Rows.size(), 1u) << "the header came whole: the row is listed";
+    EXPECT_EQ(Events.Rows[0].Size, "0 KB");
+    EXPECT_EQ(Events.Only("E"), (TLines{"EP Connection Closed Gracefully."}));
+}
+
+TEST_F(MailCheckTest, CancelIsSeenBeforeEachMessageAndEachAccount)
+{
+    TFakePop3Server first;
+    TFakeMailbox box;
+    box.SetMessages({Mail("A <a@x>", "1"), Mail("A <a@x>", "2"), Mail("A <a@x>", "3")});
+    box.ServeOn(first, 1);
+    first.Start();
+    const std::uint16_t unused = FreeLoopbackPort();
+    Request.Accounts = {Account("First", first.Port()), Account("Second", unused)};
+    Events.OnRow = [this](const TMessageRow&) { Cancel = true; };
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R First 1"}));
+    EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
+    ASSERT_TRUE(first.WaitDone());
+    EXPECT_EQ(first.Commands(),
+              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1", "Quit"}));
+}
+
+// Pipelining
+
+namespace {
+
+const TLines Pipelining{"TOP", "PIPELINING", "UIDL"};
+
+// Three messages announced and the six commands for them awaited before any reply goes out;
+// the replies follow, sent as given.
+void ScriptPipelinedSession(TFakePop3Server& server, const std::string& replies)
+{
+    server.Reply("+OK ready")
+        .Receive("User alice")
+        .Reply("+OK")
+        .Receive("Pass secret")
+        .Reply("+OK")
+        .Receive("STAT")
+        .Reply("+OK 3 300")
+        .Receive("CAPA")
+        .Send("+OK\r\nPIPELINING\r\n.\r\n");
+    for (const char* number : {"1", "2", "3"})
+        server.Receive(std::string("TOP ") + number + " 0").Receive(std::string("LIST ") + number);
+    server.Send(replies);
+}
+
+} // namespace
+
+TEST_F(MailCheckTest, PipelinedCheckListsWhatTheOneByOneCheckLists)
+{
+    // More messages than go out at once, so that the window moves.
+    std::vector<std::string> messages;
+    for (int n = 1; n <= 40; ++n)
+        messages.push_back(Mail("Sender " + std::to_string(n) + " <s" + std::to_string(n) + "@x>",
+                                "Subject " + std::to_string(n),
+                                n % 3 == 0 ? "Message-ID: <" + std::to_string(n) + "@x>\r\n"
+                                           : "X-Pad: " + std::string(n * 40, 'p') + "\r\n"));
+    TFakePop3Server plain;
+    TFakeMailbox plainBox;
+    plainBox.SetMessages(messages);
+    plainBox.ServeOn(plain, 1);
+    plain.Start();
+    TFakePop3Server pipelining;
+    TFakeMailbox pipeliningBox;
+    pipeliningBox.Capabilities = Pipelining;
+    pipeliningBox.SetMessages(messages);
+    pipeliningBox.ServeOn(pipelining, 1);
+    pipelining.Start();
+
+    Request.Accounts = {Account("Home", plain.Port())};
+    Check();
+    const TRecorder oneByOne = Events;
+    Events = TRecorder();
+    Request.Accounts = {Account("Home", pipelining.Port())};
+    Check();
+
+    EXPECT_EQ(Events.Trace, oneByOne.Trace) << "status texts and rows in the same order";
+    ASSERT_EQ(Events.Rows.size(), 40u);
+    for (std::size_t index = 0; index < Events.Rows.size(); ++index)
+        for (int text = 1; text < TMessageRow::TextCount; ++text)
+            EXPECT_EQ(Events.Rows[index].Text(text), oneByOne.Rows[index].Text(text))
+                << "row " << index + 1 << ", text " << text;
+    EXPECT_EQ(Events.Errors, 0);
+    ASSERT_TRUE(plain.WaitDone());
+    ASSERT_TRUE(pipelining.WaitDone());
+    EXPECT_EQ(pipelining.Commands(), plain.Commands());
+}
+
+TEST_F(MailCheckTest, PipelinedCommandsGoOutBeforeTheirRepliesAreRead)
+{
+    TFakePop3Server server;
+    std::string replies;
+    for (const char* number : {"1", "2", "3"})
+        replies +=
+            std::string("+OK\r\nSubject: m") + number + "\r\n\r\n.\r\n+OK " + number + " 100\r\n";
+    ScriptPipelinedSession(server, replies);
+    server.Receive("Quit");
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
+    EXPECT_EQ(Events.Rows[2].Subject, "m3");
+    EXPECT_EQ(Events.Errors, 0);
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.Problems(), "");
+}
+
+TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
+{
+    for (const TLines& capabilities : {TLines{}, TLines{"TOP", "UIDL"}}) {
+        SCOPED_TRACE(capabilities.empty() ? "CAPA refused" : "PIPELINING not listed");
+        TFakePop3Server server;
+        TFakeMailbox box;
+        box.Capabilities = capabilities;
+        box.SetMessages({Mail("A <a@x>", "1"), Mail("A <a@x>", "2"), Mail("A <a@x>", "3")});
+        box.ServeOn(server, 1);
+        server.Start();
+        Request.Accounts = {Account("Home", server.Port())};
+        Events = TRecorder();
+        // A client that sent ahead would have its next command at the server by now.
+        TLines seenAtFirstHeader;
+        Events.OnStatus = [&](const std::string& text) {
+            if (text != "Retrieving headers" || !seenAtFirstHeader.empty())
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            seenAtFirstHeader = server.Commands();
+        };
+
+        Check();
+
+        ASSERT_FALSE(seenAtFirstHeader.empty());
+        EXPECT_EQ(seenAtFirstHeader.back(), "TOP 1 0");
+        EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
+        ASSERT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Commands(),
+                  (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1",
+                          "TOP 2 0", "LIST 2", "TOP 3 0", "LIST 3", "Quit"}));
+    }
+}
+
+TEST_F(MailCheckTest, StopDuringAPipelinedCheckReadsTheRepliesOnTheWayThenQuits)
+{
+    TFakePop3Server first;
+    TFakeMailbox box;
+    box.Capabilities = Pipelining;
+    for (int n = 1; n <= 40; ++n)
+        box.AddMessage(Mail("A <a@x>", std::to_string(n)));
+    box.ServeOn(first, 1);
+    first.Start();
+    Request.Accounts = {Account("First", first.Port()), Account("Second", FreeLoopbackPort())};
+    TTempDir folder;
+    Client.LogFile = folder.File("trace.txt");
+    Events.OnRow = [this](const TMessageRow& row) { Cancel = row.Number == "3"; };
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R First 1", "R First 2", "R First 3"}));
+    EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
+    EXPECT_EQ(TLines(Events.Trace.end() - 3, Events.Trace.end()),
+              (TLines{"R First 3", "S Disconnecting", "S Disconnected"}))
+        << "the replies read after Stop post nothing";
+    ASSERT_TRUE(first.WaitDone());
+    EXPECT_EQ(first.Problems(), "");
+    const TLines commands = first.Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands.back(), "Quit");
+    // Message 3's row is the last: two more messages went out after the first two rows.
+    EXPECT_EQ(commands[commands.size() - 2], "LIST 34");
+    const std::string trace = ReadFile(Client.LogFile);
+    const std::string lastReply = "I: +OK 34 " + std::to_string(box.Messages()[33].size());
+    EXPECT_EQ(trace.rfind("I: "), trace.rfind(lastReply))
+        << "every reply was read before QUIT, the last one being LIST 34's";
+}
+
+TEST_F(MailCheckTest, FailureDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)
+{
+    const std::string first = "+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n";
+    TFakePop3Server lostInHeader;
+    ScriptPipelinedSession(lostInHeader, first + "+OK\r\nSubject: tw");
+    lostInHeader.Close();
+    lostInHeader.Start();
+    TFakePop3Server lostInSize;
+    ScriptPipelinedSession(lostInSize, first + "+OK\r\nSubject: two\r\n\r\n.\r\n");
+    lostInSize.Close();
+    lostInSize.Start();
+    TFakePop3Server refused;
+    ScriptPipelinedSession(refused, first + "-ERR Message 2 vanished\r\n+OK 2 100\r\n" +
+                                        "+OK\r\nSubject: three\r\n\r\n.\r\n+OK 3 100\r\n");
+    refused.Pause(200).Close();
+    refused.Start();
+    Request.Accounts = {Account("Header", lostInHeader.Port()), Account("Size", lostInSize.Port()),
+                        Account("Refused", refused.Port())};
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Header 1", "R Size 1", "R Size 2", "R Refused 1"}));
+    EXPECT_EQ(Events.Rows[2].Size, "0 KB") << "the header came whole: the row is listed";
+    EXPECT_EQ(Events.Only("E"),
+              (TLines{"ES Connection Closed Gracefully.", "EP Connection Closed Gracefully.",
+                      "ES -ERR Message 2 vanished"}));
+    EXPECT_EQ(Events.Errors, 3);
+}
