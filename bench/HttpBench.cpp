@@ -1,5 +1,5 @@
 // Cost of one HTTP GET on loopback, kept-alive and with a fresh client.
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
 #include "tests/support/HttpFixtureServer.h"
 
 #include <benchmark/benchmark.h>

@@ -3,8 +3,8 @@
 #include "config/Data.h"
 #include "desktop/ShellOpen.h"
 #include "net/Connection.h"
+#include "net/HttpClient.h"
 #include "net/VendorHost.h"
-#include "net/simphttp.h"
 
 #include <QFrame>
 #include <QGridLayout>

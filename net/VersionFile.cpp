@@ -1,7 +1,7 @@
 #include "net/VersionFile.h"
 
 #include "net/Connection.h"
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
 
 #include <cctype>
 #include <charconv>

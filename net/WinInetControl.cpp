@@ -1,6 +1,6 @@
 #include "net/WinInetControl.h"
 
-#include "net/InternetSession.h"
+#include "net/HttpSession.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "net/Connection.h"
+#include "net/HttpClient.h"
 #include "net/VersionFile.h"
-#include "net/simphttp.h"
 #include "tests/support/HttpFixtureServer.h"
 #include "tests/support/NetNamespace.h"
 #include "tests/support/TinyProxy.h"

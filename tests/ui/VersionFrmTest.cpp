@@ -4,7 +4,7 @@
 
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"
 #include "tests/support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
 #include "tests/support/HttpFixtureServer.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
+#include "net/HttpClient.h"
 #include "net/ProxyList.h"
-#include "net/simphttp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
 
-#include "net/InternetSession.h"
+#include "net/HttpSession.h"
 #include "net/ProxyList.h"
 
 #include <algorithm>

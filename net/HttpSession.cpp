@@ -1,7 +1,7 @@
-#include "net/InternetSession.h"
+#include "net/HttpSession.h"
 
-#include "net/InternetSocket.h"
-#include "net/simphttp.h"
+#include "net/HttpClient.h"
+#include "net/HttpSocket.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,8 +2,8 @@
 
 // The HTTP client's private glue to the transfer library; included only by mb_net's sources.
 
+#include "net/HttpClient.h"
 #include "net/WinInetControl.h"
-#include "net/simphttp.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "net/InternetSocket.h"
+#include "net/HttpSocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
