@@ -1,6 +1,7 @@
 #include "net/HttpClient.h"
 
 #include "net/HttpSession.h"
+#include "net/HttpSocket.h"
 #include "net/ProxyList.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -94,7 +96,348 @@ bool HasHeader(const std::vector<std::string>& lines, std::string_view name)
     });
 }
 
+std::uint32_t AccessTypeOf(TResolveNames resolveNames)
+{
+    switch (resolveNames) {
+    case rnPreConfig:
+        return 0;
+    case rnProxy:
+        return 3;
+    case rnLocal:
+        break;
+    }
+    return 1;
+}
+
+std::string Lower(std::string_view text)
+{
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                             text.back() == '\n'))
+        text.remove_suffix(1);
+    return text;
+}
+
+TSimpleHTTP& Owner(void* owner)
+{
+    return *static_cast<TSimpleHTTP*>(owner);
+}
+
+// The client's error number for a library result.
+std::uint32_t InternetErrorFromCurl(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OK:
+        return 0;
+    case CURLE_OPERATION_TIMEDOUT:
+        return InternetError::Timeout;
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+    case CURLE_UNKNOWN_OPTION:
+    case CURLE_NOT_BUILT_IN:
+        return InternetError::InternalError;
+    case CURLE_URL_MALFORMAT:
+        return InternetError::InvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return InternetError::UnrecognizedScheme;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return InternetError::NameNotResolved;
+    case CURLE_LOGIN_DENIED:
+        return InternetError::LoginFailure;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return InternetError::OperationCancelled;
+    case CURLE_COULDNT_CONNECT:
+        return InternetError::CannotConnect;
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return InternetError::ConnectionAborted;
+    case CURLE_RECV_ERROR:
+        return InternetError::ConnectionReset;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+        return InternetError::InvalidCertificateAuthority;
+    case CURLE_SSL_CONNECT_ERROR:
+        return InternetError::SecurityChannelError;
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return InternetError::InvalidServerResponse;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return InternetError::RedirectFailed;
+    default:
+        return InternetError::ExtendedError;
+    }
+}
+
+// Marks the time the library may call back into the client, when an event handler must not
+// close or reuse it.
+class TLibraryCall
+{
+public:
+    explicit TLibraryCall(int& depth)
+        : FDepth(depth)
+    {
+        ++FDepth;
+    }
+    ~TLibraryCall() { --FDepth; }
+    TLibraryCall(const TLibraryCall&) = delete;
+    TLibraryCall& operator=(const TLibraryCall&) = delete;
+
+private:
+    int& FDepth;
+};
+
 } // namespace
+
+// The library's callbacks, turned into the client's notifications and buffers. None of them
+// lets an exception through the library: a handler's exception is kept and thrown again once
+// the library has returned.
+struct TLibraryCallbacks
+{
+    static void Install(TSimpleHTTP& owner, THTTPRequest& request);
+
+    static int ResolverStart(void* resolverState, void* reserved, void* owner);
+    static curl_socket_t OpenSocket(void* owner, curlsocktype purpose, curl_sockaddr* address);
+    static int SocketOptions(void* owner, curl_socket_t socket, curlsocktype purpose);
+    static int PreRequest(void* owner, char* remoteIp, char* localIp, int remotePort,
+                          int localPort);
+    static int CloseSocket(void* owner, curl_socket_t socket);
+    static std::size_t Header(char* data, std::size_t size, std::size_t count, void* owner);
+    static std::size_t Write(char* data, std::size_t size, std::size_t count, void* owner);
+    static int Progress(void* owner, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+    static TInternetSession* SessionOf(TWinInetControl& owner) { return owner.FSession.get(); }
+    static THTTPRequest* RequestOf(TSimpleHTTP& owner);
+    static void Notify(TWinInetControl& owner, std::uint32_t status, const std::string& info);
+};
+
+TWinInetControl::TWinInetControl()
+{
+    EnsureLibraryInitialised();
+}
+
+TWinInetControl::~TWinInetControl()
+{
+    FDestroying = true;
+    FPendingException = nullptr;
+    CloseSession();
+}
+
+std::uint32_t TWinInetControl::ConnectRetries() const
+{
+    return FSession ? FSession->ConnectRetries : FConnectRetries;
+}
+
+void TWinInetControl::SetConnectRetries(std::uint32_t value)
+{
+    FConnectRetries = value;
+    if (FSession)
+        FSession->ConnectRetries = value;
+}
+
+void TWinInetControl::SetEnableCache(bool value)
+{
+    FEnableCache = value;
+    SetRequestFlag(ReloadFlag, !value);
+}
+
+std::uint32_t TWinInetControl::ConnectTimeout() const
+{
+    return FSession ? FSession->ConnectTimeout : FConnectTimeout;
+}
+
+void TWinInetControl::SetConnectTimeout(std::uint32_t value)
+{
+    FConnectTimeout = value == 0 ? DefaultConnectTimeout : value;
+    if (FSession)
+        FSession->ConnectTimeout = FConnectTimeout;
+}
+
+void TWinInetControl::SetReceiveTimeout(std::uint32_t value)
+{
+    FReceiveTimeout = value == 0 ? DefaultReceiveTimeout : value;
+}
+
+void TWinInetControl::SetResolveNames(TResolveNames value)
+{
+    FResolveNames = value;
+    FAccessType = AccessTypeOf(value);
+}
+
+void TWinInetControl::SetProxyBypassList(const std::vector<std::string>& lines)
+{
+    FProxyBypassList = lines;
+}
+
+void TWinInetControl::SetRequestFlag(std::uint32_t flag, bool on)
+{
+    FRequestFlags = on ? (FRequestFlags | flag) : (FRequestFlags & ~flag);
+}
+
+std::string TWinInetControl::StateText() const
+{
+    switch (FState) {
+    case wisDisconnecting:
+        return "Disconnecting from " + HostName;
+    case wisNotConnected:
+        return "No connection";
+    case wisConnecting:
+        return "Connecting to " + HostName;
+    case wisConnected:
+        return "Connected to " + HostName;
+    case wisResolving:
+        return "Resolving name " + HostName;
+    case wisResolved:
+        return "Resolved name " + HostName;
+    }
+    return "Unknown state!  Contact support ...";
+}
+
+std::string TWinInetControl::LastResponseText() const
+{
+    return FLastResponseText.empty() ? "No error description available" : FLastResponseText;
+}
+
+void TWinInetControl::Cancel()
+{
+    FCancelled.store(true);
+    std::lock_guard lock(FWakeMutex);
+    if (FWakeHandle != nullptr)
+        curl_multi_wakeup(FWakeHandle);
+}
+
+bool TWinInetControl::SetState(TWinInetState newState)
+{
+    if (newState == FState)
+        return false;
+    FState = newState;
+    if (FDestroying)
+        return true;
+    if (OnStateChange)
+        OnStateChange(*this, newState);
+    if (QuickProgress && QuickStatus != nullptr)
+        QuickStatus->ShowStatusText(StateText());
+    return true;
+}
+
+void TWinInetControl::StatusChanged(std::uint32_t status, const std::string&)
+{
+    switch (status) {
+    case InternetStatus::ResolvingName:
+        SetState(wisResolving);
+        break;
+    case InternetStatus::NameResolved:
+        SetState(wisResolved);
+        break;
+    case InternetStatus::ConnectingToServer:
+        SetState(wisConnecting);
+        break;
+    case InternetStatus::ConnectedToServer:
+        SetState(wisConnected);
+        break;
+    case InternetStatus::ClosingConnection:
+        SetState(wisDisconnecting);
+        break;
+    case InternetStatus::ConnectionClosed:
+        SetState(wisNotConnected);
+        break;
+    default:
+        break;
+    }
+}
+
+void TWinInetControl::RaiseConnectError(std::uint32_t code)
+{
+    SetState(wisNotConnected);
+    if (SilentExceptions)
+        return;
+    switch (code) {
+    case InternetError::Timeout:
+        throw EWinInetError("Connection to " + HostName + " timed out");
+    case InternetError::InternalError:
+        throw EWinInetError("Internal WININET error");
+    case InternetError::NameNotResolved:
+        throw EWinInetError("Unable to resolve host name '" + HostName + "'");
+    case InternetError::IncorrectUserName:
+        throw EWinInetError("Bad user name: '" + UserName + "' connecting to " + HostName);
+    case InternetError::IncorrectPassword:
+        throw EWinInetError("Bad password connecting to " + HostName);
+    case InternetError::LoginFailure:
+    case InternetError::CannotConnect:
+        throw EWinInetError("Unable to connect to " + HostName);
+    default:
+        throw EWinInetError("General Connection Error to " + HostName);
+    }
+}
+
+bool TWinInetControl::OpenConnection()
+{
+    if (FState == wisConnected)
+        return true;
+    if (!FSession) {
+        auto session = std::make_unique<TInternetSession>();
+        if (session->Multi != nullptr) {
+            session->AccessType = FAccessType;
+            if (FResolveNames == rnProxy)
+                session->ProxyName = ProxyName;
+            session->ProxyBypassList = FProxyBypassList;
+            FSession = std::move(session);
+            std::lock_guard lock(FWakeMutex);
+            FWakeHandle = FSession->Multi;
+        }
+    }
+    if (FSession) {
+        FSession->ConnectRetries = FConnectRetries;
+        FSession->ConnectTimeout = FConnectTimeout;
+    }
+    return false;
+}
+
+bool TWinInetControl::CloseConnection()
+{
+    if (FInLibrary > 0)
+        return false;
+    CloseSession();
+    if (!FDestroying)
+        SetState(wisNotConnected);
+    return true;
+}
+
+void TWinInetControl::CloseSession()
+{
+    if (!FSession)
+        return;
+    {
+        std::lock_guard lock(FWakeMutex);
+        FWakeHandle = nullptr;
+    }
+    // Shut down while still reachable: the connections closed now are reported as closed.
+    {
+        TLibraryCall call(FInLibrary);
+        FSession->Shutdown();
+    }
+    FSession.reset();
+    RethrowPending();
+}
+
+void TWinInetControl::RethrowPending()
+{
+    if (FPendingException)
+        std::rethrow_exception(std::exchange(FPendingException, nullptr));
+}
 
 std::int64_t THTTPHeaderInfo::QueryNumber(std::uint32_t level)
 {
@@ -660,4 +1003,179 @@ bool TSimpleHTTP::CloseConnection()
         closed = false;
     }
     return closed;
+}
+
+void TLibraryCallbacks::Notify(TWinInetControl& owner, std::uint32_t status,
+                               const std::string& info)
+{
+    if (owner.FDestroying || owner.FPendingException)
+        return;
+    try {
+        owner.StatusChanged(status, info);
+    } catch (...) {
+        // Thrown again by the owner once the library has returned; it must not unwind through C.
+        owner.FPendingException = std::current_exception();
+    }
+}
+
+THTTPRequest* TLibraryCallbacks::RequestOf(TSimpleHTTP& owner)
+{
+    return owner.FRequest.get();
+}
+
+void TLibraryCallbacks::Install(TSimpleHTTP& owner, THTTPRequest& request)
+{
+    void* self = &owner;
+    CURL* easy = request.Easy;
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &ResolverStart);
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, self);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, self);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &SocketOptions);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, self);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &PreRequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, self);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, self);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, self);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, self);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, self);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+}
+
+int TLibraryCallbacks::ResolverStart(void*, void*, void* owner)
+{
+    TSimpleHTTP& self = Owner(owner);
+    Notify(self, InternetStatus::ResolvingName, self.HostName);
+    return self.FPendingException || self.Cancelled() ? 1 : 0;
+}
+
+curl_socket_t TLibraryCallbacks::OpenSocket(void* owner, curlsocktype purpose,
+                                            curl_sockaddr* address)
+{
+    TSimpleHTTP& self = Owner(owner);
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        Notify(self, InternetStatus::NameResolved, AddressText(*address));
+    if (self.FPendingException || self.Cancelled())
+        return CURL_SOCKET_BAD;
+    const curl_socket_t socket = OpenInternetSocket(*address);
+    if (socket != CURL_SOCKET_BAD) {
+        if (TInternetSession* session = SessionOf(self))
+            session->OpenSockets.insert(socket);
+    }
+    return socket;
+}
+
+int TLibraryCallbacks::SocketOptions(void* owner, curl_socket_t, curlsocktype purpose)
+{
+    TSimpleHTTP& self = Owner(owner);
+    if (purpose == CURLSOCKTYPE_IPCXN)
+        Notify(self, InternetStatus::ConnectingToServer, self.HostName);
+    return self.FPendingException ? CURL_SOCKOPT_ERROR : CURL_SOCKOPT_OK;
+}
+
+int TLibraryCallbacks::PreRequest(void* owner, char* remoteIp, char*, int, int)
+{
+    TSimpleHTTP& self = Owner(owner);
+    // Attempts that lost or failed are closed before a request is sent, so every socket still
+    // open now carries a connection.
+    if (TInternetSession* session = SessionOf(self))
+        session->Established.insert(session->OpenSockets.begin(), session->OpenSockets.end());
+    if (THTTPRequest* request = RequestOf(self)) {
+        request->Connected = true;
+        request->LastActivity = THTTPRequest::TClock::now();
+    }
+    Notify(self, InternetStatus::ConnectedToServer, remoteIp != nullptr ? remoteIp : "");
+    return self.FPendingException || self.Cancelled() ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+}
+
+int TLibraryCallbacks::CloseSocket(void* owner, curl_socket_t socket)
+{
+    TSimpleHTTP& self = Owner(owner);
+    bool established = false;
+    if (TInternetSession* session = SessionOf(self)) {
+        session->OpenSockets.erase(socket);
+        established = session->Established.erase(socket) > 0;
+    }
+    if (established)
+        Notify(self, InternetStatus::ClosingConnection, self.HostName);
+    CloseInternetSocket(socket);
+    if (established)
+        Notify(self, InternetStatus::ConnectionClosed, self.HostName);
+    return 0;
+}
+
+std::size_t TLibraryCallbacks::Header(char* data, std::size_t size, std::size_t count, void* owner)
+{
+    TSimpleHTTP& self = Owner(owner);
+    THTTPRequest* request = RequestOf(self);
+    const std::size_t length = size * count;
+    if (request == nullptr)
+        return length;
+    request->LastActivity = THTTPRequest::TClock::now();
+    // Trailers of a chunked body arrive here too; the response's headers are complete by then.
+    if (request->HeadersDone)
+        return length;
+
+    const std::string_view line = Trimmed(std::string_view(data, length));
+    if (line.substr(0, 5) == "HTTP/") {
+        request->BlockHeaders.clear();
+        request->BlockHasLocation = false;
+        request->BlockStatus = 0;
+        const auto blank = line.find(' ');
+        if (blank != std::string_view::npos) {
+            int status = 0;
+            for (std::size_t i = blank + 1; i < line.size() && i < blank + 4; ++i) {
+                if (std::isdigit(static_cast<unsigned char>(line[i])) == 0)
+                    break;
+                status = status * 10 + (line[i] - '0');
+            }
+            request->BlockStatus = status;
+        }
+    } else if (line.empty()) {
+        // Interim answers (1xx) and redirects that the library follows are not the response.
+        const int kind = request->BlockStatus / 100;
+        const bool interim = kind == 1 || (kind == 3 && request->BlockHasLocation);
+        if (!interim) {
+            request->StatusCode = request->BlockStatus;
+            request->ResponseHeaders = std::move(request->BlockHeaders);
+            request->HeadersDone = true;
+        }
+        request->BlockHeaders.clear();
+    } else if (length > 0 && (data[0] == ' ' || data[0] == '\t') &&
+               !request->BlockHeaders.empty()) {
+        request->BlockHeaders.back().second += ' ';
+        request->BlockHeaders.back().second += line;
+    } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+        std::string name = Lower(Trimmed(line.substr(0, colon)));
+        if (name == "location")
+            request->BlockHasLocation = true;
+        request->BlockHeaders.emplace_back(std::move(name), Trimmed(line.substr(colon + 1)));
+    }
+    return length;
+}
+
+std::size_t TLibraryCallbacks::Write(char* data, std::size_t size, std::size_t count, void* owner)
+{
+    TSimpleHTTP& self = Owner(owner);
+    THTTPRequest* request = RequestOf(self);
+    const std::size_t length = size * count;
+    if (request == nullptr || self.Cancelled())
+        return 0; // ends the transfer
+    if (request->PendingOffset > 0 && request->PendingOffset == request->Pending.size()) {
+        request->Pending.clear();
+        request->PendingOffset = 0;
+    }
+    request->Pending.append(data, length);
+    request->LastActivity = THTTPRequest::TClock::now();
+    return length;
+}
+
+int TLibraryCallbacks::Progress(void* owner, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    TSimpleHTTP& self = Owner(owner);
+    return self.FPendingException || self.Cancelled() ? 1 : 0;
 }

@@ -1,14 +1,26 @@
 #pragma once
 
-#include "net/WinInetControl.h"
-
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// The program's HTTP client: TWinInetControl is the session layer (connection state, proxy
+// and time-out options, connection failures), TSimpleHTTP fetches one URL on top of it. The
+// transfer library stays behind net/HttpSession.h, which only mb_net's sources include.
+
+// Connection failures of the HTTP client, carrying their fixed message texts.
+class EWinInetError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // Request failures of the HTTP client (URL, headers, sending, header queries), carrying their
 // fixed message texts.
@@ -16,6 +28,196 @@ class ESimpleHTTPError : public std::runtime_error
 {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Values outside the named ones are possible (their text says so), hence the fixed type.
+enum TWinInetState : int
+{
+    wisDisconnecting = 0,
+    wisNotConnected = 1,
+    wisConnecting = 2,
+    wisConnected = 3,
+    wisResolving = 4,
+    wisResolved = 5,
+};
+
+enum TResolveNames
+{
+    rnLocal,     // direct connection
+    rnPreConfig, // the system's own proxy settings (on Linux the proxy environment variables)
+    rnProxy,     // through ProxyName
+};
+
+// The connection notifications that move the state, numbered as the session layer receives
+// them from the transfer library's callbacks.
+namespace InternetStatus {
+constexpr std::uint32_t ResolvingName = 10;
+constexpr std::uint32_t NameResolved = 11;
+constexpr std::uint32_t ConnectingToServer = 20;
+constexpr std::uint32_t ConnectedToServer = 21;
+constexpr std::uint32_t ClosingConnection = 50;
+constexpr std::uint32_t ConnectionClosed = 51;
+} // namespace InternetStatus
+
+// The error numbers in the client's messages; every transfer-library failure is mapped onto
+// one of them.
+namespace InternetError {
+constexpr std::uint32_t InsufficientBuffer = 122; // a URL part too long to crack
+constexpr std::uint32_t Timeout = 12002;
+constexpr std::uint32_t ExtendedError = 12003; // details only in LastResponseText
+constexpr std::uint32_t InternalError = 12004;
+constexpr std::uint32_t InvalidUrl = 12005;
+constexpr std::uint32_t UnrecognizedScheme = 12006;
+constexpr std::uint32_t NameNotResolved = 12007;
+constexpr std::uint32_t IncorrectUserName = 12013;
+constexpr std::uint32_t IncorrectPassword = 12014;
+constexpr std::uint32_t LoginFailure = 12015;
+constexpr std::uint32_t OperationCancelled = 12017;
+constexpr std::uint32_t IncorrectHandleState = 12019;
+constexpr std::uint32_t CannotConnect = 12029;
+constexpr std::uint32_t ConnectionAborted = 12030;
+constexpr std::uint32_t ConnectionReset = 12031;
+constexpr std::uint32_t InvalidCertificateAuthority = 12045;
+constexpr std::uint32_t HeaderNotFound = 12150;
+constexpr std::uint32_t InvalidServerResponse = 12152;
+constexpr std::uint32_t InvalidHeader = 12153;
+constexpr std::uint32_t InvalidQueryRequest = 12154;
+constexpr std::uint32_t RedirectFailed = 12156;
+constexpr std::uint32_t SecurityChannelError = 12157;
+} // namespace InternetError
+
+// Where the state text goes when QuickProgress is on (a status bar in the window).
+class IQuickStatus
+{
+public:
+    virtual ~IQuickStatus() = default;
+    virtual void ShowStatusText(const std::string& text) = 0;
+};
+
+// Where the transfer percentage goes when QuickProgress is on (a progress bar in the window).
+class IQuickProgress
+{
+public:
+    virtual ~IQuickProgress() = default;
+    virtual void SetMaximum(int maximum) = 0;
+    virtual void SetPosition(int position) = 0;
+};
+
+class TWinInetControl;
+struct TInternetSession;
+struct TLibraryCallbacks;
+
+using TNotifyEvent = std::function<void(TWinInetControl& sender)>;
+using TStateChangeEvent = std::function<void(TWinInetControl& sender, TWinInetState newState)>;
+
+// The session layer of the HTTP client: the library session with its proxy and time-out
+// options, the connection state and its texts, and the messages of connection failures.
+//
+// Every call blocks the calling thread, with a time-out, until the library is done. One object
+// belongs to one thread at a time; Cancel() is the one call that may come from another thread.
+class TWinInetControl
+{
+public:
+    static constexpr std::uint32_t DefaultConnectTimeout = 300000;
+    static constexpr std::uint32_t DefaultConnectRetries = 3;
+    static constexpr std::uint32_t DefaultReceiveTimeout = 60000;
+    static constexpr std::uint32_t ReloadFlag = 0x80000000;
+
+    TWinInetControl();
+    virtual ~TWinInetControl();
+    TWinInetControl(const TWinInetControl&) = delete;
+    TWinInetControl& operator=(const TWinInetControl&) = delete;
+
+    // Connection attempts per request; connection failures that a new attempt may cure
+    // (refused, timed out) are tried again up to this many times in all.
+    std::uint32_t ConnectRetries() const;
+    void SetConnectRetries(std::uint32_t value);
+    // When false every request asks that no cache answers it.
+    bool EnableCache() const { return FEnableCache; }
+    void SetEnableCache(bool value);
+    // Milliseconds for resolving the name and connecting; 0 is stored as 300000.
+    std::uint32_t ConnectTimeout() const;
+    void SetConnectTimeout(std::uint32_t value);
+    // Milliseconds a connected request may wait without receiving anything; 0 is stored as
+    // 60000. Nothing waits forever.
+    std::uint32_t ReceiveTimeout() const { return FReceiveTimeout; }
+    void SetReceiveTimeout(std::uint32_t value);
+    TResolveNames ResolveNames() const { return FResolveNames; }
+    void SetResolveNames(TResolveNames value);
+    // Hosts reached without the proxy: one entry per line ("*" matches any text, "<local>"
+    // every name without a dot). Taken, like ProxyName and ResolveNames, when a session opens.
+    const std::vector<std::string>& ProxyBypassList() const { return FProxyBypassList; }
+    void SetProxyBypassList(const std::vector<std::string>& lines);
+
+    std::string HostName;
+    std::string UserName;
+    std::string Password;
+    std::int32_t Port = 0;
+    // "http=host:port" (and "https=host:port", or "host:port" for both), separated by blanks.
+    std::string ProxyName;
+    bool QuickProgress = false;
+    IQuickProgress* QuickProgressMinor = nullptr;
+    IQuickStatus* QuickStatus = nullptr;
+    bool SilentExceptions = true;
+    TNotifyEvent OnConnected;
+    TStateChangeEvent OnStateChange;
+
+    TWinInetState State() const { return FState; }
+    std::string StateText() const;
+    std::uint32_t AccessType() const { return FAccessType; }
+    std::uint32_t RequestFlags() const { return FRequestFlags; }
+    // The library's description of the last failure, or "No error description available".
+    std::string LastResponseText() const;
+
+    // Makes the request under way, and every later one of this object, fail at once. Safe to
+    // call from any thread while the owning thread is inside a request.
+    void Cancel();
+    bool Cancelled() const { return FCancelled.load(); }
+
+    virtual void UpdateQuickProgress() = 0;
+    // Sets the state to "not connected", then, unless silent, throws EWinInetError with the
+    // message for the error code.
+    virtual void RaiseConnectError(std::uint32_t code);
+    // Receives the library's connection notifications (InternetStatus) and moves the state.
+    virtual void StatusChanged(std::uint32_t status, const std::string& information);
+    virtual bool OpenConnection();
+    virtual bool CloseConnection();
+
+protected:
+    bool SetState(TWinInetState newState);
+    bool HasSession() const { return FSession != nullptr; }
+    TInternetSession* Session() const { return FSession.get(); }
+    void CloseSession();
+    void SetLastResponseText(std::string text) { FLastResponseText = std::move(text); }
+    void SetRequestFlag(std::uint32_t flag, bool on);
+    // Destructors set this first: from then on no event is fired.
+    bool FDestroying = false;
+    // An exception thrown by an event handler while the library was calling back; thrown again
+    // once the library has returned.
+    std::exception_ptr FPendingException;
+    void RethrowPending();
+    // Above 0 while the library may call back into this object.
+    int FInLibrary = 0;
+
+private:
+    friend struct TLibraryCallbacks;
+
+    TWinInetState FState = wisNotConnected;
+    std::uint32_t FConnectRetries = DefaultConnectRetries;
+    std::uint32_t FConnectTimeout = DefaultConnectTimeout;
+    std::uint32_t FReceiveTimeout = DefaultReceiveTimeout;
+    bool FEnableCache = false;
+    TResolveNames FResolveNames = rnLocal;
+    std::uint32_t FAccessType = 1;
+    std::uint32_t FRequestFlags = ReloadFlag;
+    std::vector<std::string> FProxyBypassList;
+    std::string FLastResponseText;
+    std::unique_ptr<TInternetSession> FSession;
+    std::atomic<bool> FCancelled{false};
+    // The session's multi handle as Cancel() on another thread may wake it; cleared before the
+    // session closes.
+    std::mutex FWakeMutex;
+    void* FWakeHandle = nullptr;
 };
 
 // Progress of the body being read: bytes so far and the announced length (0 when unknown).
