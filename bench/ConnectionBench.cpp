@@ -1,5 +1,5 @@
 // Cost of one online test with this machine's real probes; the main window pays it every second.
-#include "net/Connection.h"
+#include "net/ConnectionDetector.h"
 #include "net/ConnectionProbes_linux.h"
 
 #include <benchmark/benchmark.h>
@@ -10,10 +10,11 @@ namespace {
 
 void BM_IsOnline(benchmark::State& state)
 {
-    TConnection connection(PlatformConnectionProbes());
+    const TConnectionDetector detector(PlatformConnectionProbes());
+    TConnection connection;
     connection.ConnectionType = static_cast<std::int32_t>(state.range(0));
     for (auto _ : state)
-        benchmark::DoNotOptimize(connection.IsOnline());
+        benchmark::DoNotOptimize(detector.IsOnline(connection));
 }
 BENCHMARK(BM_IsOnline)
     ->ArgName("type")
@@ -27,10 +28,11 @@ void BM_IsOnlineDialUpWithPpp(benchmark::State& state)
 {
     TLinuxProbeSources sources;
     sources.PppFacilities = {"/"};
-    TConnection connection(std::make_shared<TLinuxConnectionProbes>(sources));
+    const TConnectionDetector detector(std::make_shared<TLinuxConnectionProbes>(sources));
+    TConnection connection;
     connection.ConnectionType = TConnection::DialUp;
     for (auto _ : state)
-        benchmark::DoNotOptimize(connection.IsOnline());
+        benchmark::DoNotOptimize(detector.IsOnline(connection));
 }
 BENCHMARK(BM_IsOnlineDialUpWithPpp)->Unit(benchmark::kMicrosecond);
 
@@ -39,9 +41,10 @@ void BM_IsOnlineDirectLastResort(benchmark::State& state)
 {
     TLinuxProbeSources sources;
     sources.RouteTable = "/nonexistent/route";
-    TConnection connection(std::make_shared<TLinuxConnectionProbes>(sources));
+    const TConnectionDetector detector(std::make_shared<TLinuxConnectionProbes>(sources));
+    const TConnection connection;
     for (auto _ : state)
-        benchmark::DoNotOptimize(connection.IsOnline());
+        benchmark::DoNotOptimize(detector.IsOnline(connection));
 }
 BENCHMARK(BM_IsOnlineDirectLastResort)->Unit(benchmark::kMicrosecond);
 

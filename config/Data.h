@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/Connection.h"
+#include "config/Connection.h"
 
 #include <cstdint>
 #include <memory>

@@ -596,7 +596,7 @@ void TMainForm::UseDefaultOptions()
     configuration.Notification.MailClient.clear();
     configuration.Notification.NotifyOnlyWhenNew = false;
     configuration.ApplicationSettings = TApplicationSettings();
-    const TConnection defaults(nullptr);
+    const TConnection defaults;
     configuration.Connection.ConnectionType = defaults.ConnectionType;
     configuration.Connection.UseProxy = defaults.UseProxy;
     configuration.Connection.Proxy = defaults.Proxy;
@@ -874,7 +874,7 @@ void TMainForm::WirePOP3Status(const QString& text)
 
 bool TMainForm::IsOnline() const
 {
-    return FConfiguration->Connection.IsOnline();
+    return FConnectionDetector.IsOnline(FConfiguration->Connection);
 }
 
 void TMainForm::ReportOffline()
@@ -1064,7 +1064,7 @@ void TMainForm::actHelpCheckForNewVersionExecute()
     const bool created = FVersionForm.isNull();
     if (created)
         FVersionForm = new TVersionForm(FShell, this);
-    FVersionForm->AssignOptions(*FConfiguration);
+    FVersionForm->AssignOptions(*FConfiguration, FConnectionDetector);
     PlaceDialog(FVersionForm);
     FVersionForm->exec();
     if (created)

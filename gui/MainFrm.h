@@ -6,6 +6,7 @@
 #include "config/Data.h"
 #include "config/PassCrypt.h"
 #include "desktop/WavSound.h"
+#include "net/ConnectionDetector.h"
 
 #include <QIcon>
 #include <QList>
@@ -68,6 +69,8 @@ public:
     ~TMainForm() override;
 
     TConfiguration& Configuration() { return *FConfiguration; }
+    // Asks whether the computer is online, for the configuration's connection options.
+    TConnectionDetector& ConnectionDetector() { return FConnectionDetector; }
     TCheckTimer& CheckTimer() { return *FCheckTimer; }
     // The workers of the check, the preview and the deletion; the window's operations unless
     // SetMailOperations replaced them.
@@ -236,6 +239,7 @@ private:
     TDialogs FDialogs;
     std::shared_ptr<IShellOpen> FShell;
     std::unique_ptr<TConfiguration> FConfiguration;
+    TConnectionDetector FConnectionDetector;
     TCheckTimer* FCheckTimer = nullptr;
     TMailOperations FOperations;
     bool FTrayIconShown = false;

@@ -2,7 +2,6 @@
 
 #include "config/Data.h"
 #include "desktop/ShellOpen.h"
-#include "net/Connection.h"
 #include "net/HttpClient.h"
 #include "net/VendorHost.h"
 
@@ -191,7 +190,7 @@ TVersionForm::TVersionForm(std::shared_ptr<IShellOpen> shell, QWidget* parent)
                  std::max(content.height(), ClientHeight + 2 * BorderWidth));
 
     // The client's design settings, with a direct connection until AssignOptions names a proxy.
-    ConfigureVersionHTTP(*SimpleHTTP, TConnection(std::shared_ptr<IConnectionProbes>()));
+    ConfigureVersionHTTP(*SimpleHTTP, TConnection());
 
     connect(btnUpdate, &QPushButton::clicked, this, &TVersionForm::btnUpdateClick);
     connect(btnClose, &QPushButton::clicked, this, &TVersionForm::btnCloseClick);
@@ -212,9 +211,11 @@ TVersionForm::~TVersionForm()
     CancelCheck();
 }
 
-void TVersionForm::AssignOptions(TConfiguration& configuration)
+void TVersionForm::AssignOptions(TConfiguration& configuration,
+                                 const TConnectionDetector& connectionDetector)
 {
     FConfiguration = &configuration;
+    FConnectionDetector = connectionDetector;
     if (!Checking)
         ConfigureVersionHTTP(*SimpleHTTP, configuration.Connection);
 }
@@ -230,7 +231,7 @@ void TVersionForm::FormShow()
 {
     if (FConfiguration == nullptr || Checking || Checked)
         return;
-    if (FConfiguration->Connection.IsOnline())
+    if (FConnectionDetector.IsOnline(FConfiguration->Connection))
         CheckVersion();
 }
 

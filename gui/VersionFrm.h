@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ConnectionDetector.h"
 #include "net/VersionFile.h"
 
 #include <QDialog>
@@ -29,10 +30,11 @@ public:
     explicit TVersionForm(std::shared_ptr<IShellOpen> shell = {}, QWidget* parent = nullptr);
     ~TVersionForm() override;
 
-    // Keeps a reference to the configuration, whose connection decides whether showing the
-    // window checks, and sets the request's proxy from it. The client of a check under way is
-    // left alone: the worker has it.
-    void AssignOptions(TConfiguration& configuration);
+    // Keeps a reference to the configuration, whose connection decides with connectionDetector
+    // whether showing the window checks, and sets the request's proxy from it. The client of a
+    // check under way is left alone: the worker has it.
+    void AssignOptions(TConfiguration& configuration,
+                       const TConnectionDetector& connectionDetector);
     // Shows "Connecting to " + host at once and starts the request on a worker thread; the
     // result is applied here, on the GUI thread, when it arrives. Does nothing while a check
     // runs.
@@ -78,6 +80,7 @@ private:
 
     std::shared_ptr<IShellOpen> FShell;
     TConfiguration* FConfiguration = nullptr;
+    TConnectionDetector FConnectionDetector;
     std::shared_ptr<TVersionCheckChannel> FChannel;
 };
 

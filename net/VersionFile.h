@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-class TConnection;
+struct TConnection;
 class TSimpleHTTP;
 
 // The version of this program as the version window shows it.

@@ -1,4 +1,4 @@
-#include "net/Connection.h"
+#include "config/Connection.h"
 #include "net/HttpClient.h"
 #include "net/VersionFile.h"
 #include "tests/support/HttpFixtureServer.h"

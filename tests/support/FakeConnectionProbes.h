@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/Connection.h"
+#include "net/ConnectionDetector.h"
 
 #include <cstdint>
 #include <string>

@@ -32,7 +32,7 @@ public:
         Probes->QueryIsAvailable = true;
         Probes->Flags = ConnectedState::Lan;
         Form = std::make_unique<TMainForm>(Store, Dialogs.Make(), Shell);
-        Form->Configuration().Connection.SetProbes(Probes);
+        Form->ConnectionDetector().SetProbes(Probes);
         Form->tmOnlineDetection->stop();
         Form->MailOperationsController().Timeout = 5000;
     }

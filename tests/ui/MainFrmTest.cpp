@@ -48,7 +48,7 @@ protected:
     std::unique_ptr<TMainForm> MakeForm()
     {
         auto form = std::make_unique<TMainForm>(*FStore, FDialogs.Make(), FShell);
-        form->Configuration().Connection.SetProbes(FProbes);
+        form->ConnectionDetector().SetProbes(FProbes);
         TMailOperations operations;
         operations.StartCheck = [this] { ++FChecks; };
         operations.StartPreview = [this] { ++FPreviews; };

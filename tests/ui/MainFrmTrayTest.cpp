@@ -38,7 +38,7 @@ protected:
     std::unique_ptr<TMainForm> MakeForm(bool trayAvailable)
     {
         auto form = std::make_unique<TMainForm>(FStore, FDialogs.Make(), FShell);
-        form->Configuration().Connection.SetProbes(FProbes);
+        form->ConnectionDetector().SetProbes(FProbes);
         TMailOperations operations;
         operations.StartCheck = [this] { ++FChecks; };
         form->SetMailOperations(operations);

@@ -509,7 +509,7 @@ protected:
         auto form = std::make_unique<TMainForm>(*FStore, FDialogs.Make(),
                                                 std::make_shared<TRecordingShell>());
         auto probes = std::make_shared<TFakeConnectionProbes>();
-        form->Configuration().Connection.SetProbes(probes);
+        form->ConnectionDetector().SetProbes(probes);
         return form;
     }
 

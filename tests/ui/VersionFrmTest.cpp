@@ -67,7 +67,7 @@ protected:
         , FShell(std::make_shared<TRecordingShell>())
     {
         SetOnline(true);
-        FConfiguration.Connection.SetProbes(FProbes);
+        FConnectionDetector.SetProbes(FProbes);
     }
 
     // Online and offline for a dial-up and a direct connection alike.
@@ -87,7 +87,7 @@ protected:
     std::unique_ptr<TVersionForm> MakeForm()
     {
         auto form = std::make_unique<TVersionForm>(FShell);
-        form->AssignOptions(FConfiguration);
+        form->AssignOptions(FConfiguration, FConnectionDetector);
         return form;
     }
 
@@ -116,6 +116,7 @@ protected:
     std::shared_ptr<TFakeConnectionProbes> FProbes;
     std::shared_ptr<TRecordingShell> FShell;
     TConfiguration FConfiguration;
+    TConnectionDetector FConnectionDetector;
 };
 
 // A successful check
@@ -356,7 +357,7 @@ TEST_F(TVersionFormTest, MainWindowOpensANewCentredModalWindowEachTime)
     TFileKeyStore store(dir.File("store.reg"));
     TScriptedDialogs dialogs;
     TMainForm main(store, dialogs.Make(), FShell);
-    main.Configuration().Connection.SetProbes(FProbes);
+    main.ConnectionDetector().SetProbes(FProbes);
     main.setGeometry(100, 120, 600, 400);
 
     for (int opening = 1; opening <= 2; ++opening) {

@@ -177,10 +177,10 @@ bool SaveVersionWindow(TMainForm& form, const QString& fileName)
     probes->DialUpIsConnected = true;
     probes->QueryIsAvailable = true;
     probes->Flags = ConnectedState::Lan | ConnectedState::Modem;
-    form.Configuration().Connection.SetProbes(probes);
+    form.ConnectionDetector().SetProbes(probes);
 
     TVersionForm versionForm({}, &form);
-    versionForm.AssignOptions(form.Configuration());
+    versionForm.AssignOptions(form.Configuration(), form.ConnectionDetector());
     form.PlaceDialog(&versionForm);
     versionForm.show();
     QElapsedTimer clock;

@@ -292,13 +292,14 @@ std::string ProbeInNewNamespace(const TScenario& scenario, const std::string& pp
     report.Flags = probes->ConnectedStateFlags();
     report.Addresses = probes->LocalAddresses();
     std::sort(report.Addresses.begin(), report.Addresses.end());
-    TConnection connection(probes);
+    const TConnectionDetector detector(probes);
+    TConnection connection;
     connection.ConnectionType = TConnection::DialUp;
-    report.DialUpOnline = connection.IsOnline();
+    report.DialUpOnline = detector.IsOnline(connection);
     connection.ConnectionType = TConnection::Direct;
-    report.DirectOnline = connection.IsOnline();
+    report.DirectOnline = detector.IsOnline(connection);
     connection.ConnectionType = TConnection::DirectThroughProxy;
-    report.ProxyOnline = connection.IsOnline();
+    report.ProxyOnline = detector.IsOnline(connection);
     return Serialize(report);
 }
 

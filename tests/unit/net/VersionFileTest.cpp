@@ -1,6 +1,6 @@
 #include "net/VersionFile.h"
 
-#include "net/Connection.h"
+#include "config/Connection.h"
 #include "net/HttpClient.h"
 #include "tests/support/HttpFixtureServer.h"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Connection.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,28 +29,19 @@ constexpr std::uint32_t Lan = 2;
 constexpr std::uint32_t Proxy = 4;
 } // namespace ConnectedState
 
-// The connection settings (how the computer reaches the Internet, the proxy of the version
-// check's web request) and the question whether the computer is online now.
-class TConnection
+// The question whether the computer is online now, asked of the machine's network state in
+// the way the connection type of the options needs. Copies ask the same probes.
+class TConnectionDetector
 {
 public:
-    static constexpr std::int32_t DialUp = 1;
-    static constexpr std::int32_t Direct = 2;
-    static constexpr std::int32_t DirectThroughProxy = 6;
-
-    TConnection(); // this platform's probes
-    explicit TConnection(std::shared_ptr<IConnectionProbes> probes);
+    TConnectionDetector(); // this platform's probes
+    explicit TConnectionDetector(std::shared_ptr<IConnectionProbes> probes);
     void SetProbes(std::shared_ptr<IConnectionProbes> probes);
 
     // Asks only the probes the connection type needs, in the order of the decision; cheap
     // enough to be called every second and never waits on the network. Without probes the
     // answer is offline.
-    bool IsOnline() const;
-
-    bool UseProxy = false;
-    std::string Proxy;
-    std::int32_t ProxyPort = 80;
-    std::int32_t ConnectionType = Direct; // bit mask: 1 dial-up, 2 direct, 6 direct through a proxy
+    bool IsOnline(const TConnection& connection) const;
 
 private:
     bool NetworkWithAddresses(std::size_t minimum) const;

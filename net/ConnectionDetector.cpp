@@ -1,35 +1,36 @@
-#include "net/Connection.h"
+#include "net/ConnectionDetector.h"
 
 #include <utility>
 
-TConnection::TConnection()
+TConnectionDetector::TConnectionDetector()
     : FProbes(PlatformConnectionProbes())
 {}
 
-TConnection::TConnection(std::shared_ptr<IConnectionProbes> probes)
+TConnectionDetector::TConnectionDetector(std::shared_ptr<IConnectionProbes> probes)
     : FProbes(std::move(probes))
 {}
 
-void TConnection::SetProbes(std::shared_ptr<IConnectionProbes> probes)
+void TConnectionDetector::SetProbes(std::shared_ptr<IConnectionProbes> probes)
 {
     FProbes = std::move(probes);
 }
 
 // Addresses are gathered only when the last resort is reached: the other branches never
 // need them, and a call every second should not pay for them.
-bool TConnection::NetworkWithAddresses(std::size_t minimum) const
+bool TConnectionDetector::NetworkWithAddresses(std::size_t minimum) const
 {
     return FProbes->NetworkPresent() && FProbes->LocalAddresses().size() >= minimum;
 }
 
 // Each branch takes one reading of the connected-state flags, so the LAN, proxy and modem
 // bits it combines describe the same moment.
-bool TConnection::IsOnline() const
+bool TConnectionDetector::IsOnline(const TConnection& connection) const
 {
     if (!FProbes)
         return false;
 
-    if ((ConnectionType & DialUp) != 0) {
+    const std::int32_t type = connection.ConnectionType;
+    if ((type & TConnection::DialUp) != 0) {
         if (FProbes->DialUpAvailable())
             return FProbes->DialUpConnected();
         if (FProbes->QueryAvailable())
@@ -40,7 +41,7 @@ bool TConnection::IsOnline() const
 
     // Bit 2 marks the proxy: together with bit 1 it is direct only as the exact value 6.
     constexpr std::int32_t proxyBit = 4;
-    const bool direct = (ConnectionType & Direct) != 0 && (ConnectionType & proxyBit) == 0;
+    const bool direct = (type & TConnection::Direct) != 0 && (type & proxyBit) == 0;
     if (direct) {
         if (FProbes->QueryAvailable())
             return (FProbes->ConnectedStateFlags() &
@@ -48,7 +49,7 @@ bool TConnection::IsOnline() const
         return NetworkWithAddresses(1);
     }
 
-    if (ConnectionType == DirectThroughProxy) {
+    if (type == TConnection::DirectThroughProxy) {
         if (FProbes->QueryAvailable()) {
             const std::uint32_t flags = FProbes->ConnectedStateFlags();
             const bool lanThroughProxy =

@@ -1,4 +1,4 @@
-#include "net/Connection.h"
+#include "net/ConnectionDetector.h"
 
 #include "tests/support/FakeConnectionProbes.h"
 
@@ -145,10 +145,11 @@ TEST_P(TConnectionTable, DecidesAndAsksOnlyWhatTheTypeNeeds)
     for (int i = 0; i < row.Machine.Addresses; ++i)
         probes->Addresses.push_back("192.0.2." + std::to_string(i + 1));
 
-    TConnection connection(probes);
+    TConnectionDetector detector(probes);
+    TConnection connection;
     connection.ConnectionType = row.ConnectionType;
 
-    EXPECT_EQ(connection.IsOnline(), row.Online);
+    EXPECT_EQ(detector.IsOnline(connection), row.Online);
     EXPECT_EQ(probes->Calls, row.Calls);
 }
 
@@ -157,68 +158,66 @@ INSTANTIATE_TEST_SUITE_P(Table, TConnectionTable, testing::ValuesIn(Rows),
                              return std::string(param.param.Name);
                          });
 
-TEST(TConnection, FollowsTheMachineFromCallToCall)
+TEST(TConnectionDetector, FollowsTheMachineFromCallToCall)
 {
     auto probes = std::make_shared<TFakeConnectionProbes>();
     probes->QueryIsAvailable = true;
-    TConnection connection(probes);
+    const TConnectionDetector detector(probes);
+    const TConnection connection;
 
-    EXPECT_FALSE(connection.IsOnline());
+    EXPECT_FALSE(detector.IsOnline(connection));
     probes->Flags = Lan;
-    EXPECT_TRUE(connection.IsOnline());
+    EXPECT_TRUE(detector.IsOnline(connection));
     probes->Flags = 0;
-    EXPECT_FALSE(connection.IsOnline());
+    EXPECT_FALSE(detector.IsOnline(connection));
     EXPECT_EQ(probes->CallCount("ConnectedStateFlags"), 3);
 }
 
-TEST(TConnection, FollowsTheTypeChangedInPlace)
+TEST(TConnectionDetector, FollowsTheTypeChangedInPlace)
 {
     auto probes = std::make_shared<TFakeConnectionProbes>();
     probes->QueryIsAvailable = true;
     probes->Flags = Lan;
     probes->DialUpIsAvailable = true;
-    TConnection connection(probes);
+    const TConnectionDetector detector(probes);
+    TConnection connection;
 
     connection.ConnectionType = TConnection::Direct;
-    EXPECT_TRUE(connection.IsOnline());
+    EXPECT_TRUE(detector.IsOnline(connection));
     connection.ConnectionType = TConnection::DialUp;
-    EXPECT_FALSE(connection.IsOnline());
+    EXPECT_FALSE(detector.IsOnline(connection));
 }
 
-TEST(TConnection, WithoutProbesIsOffline)
+TEST(TConnectionDetector, WithoutProbesIsOffline)
 {
     auto probes = std::make_shared<TFakeConnectionProbes>();
     probes->QueryIsAvailable = true;
     probes->Flags = Lan;
-    TConnection connection(probes);
-    ASSERT_TRUE(connection.IsOnline());
+    TConnectionDetector detector(probes);
+    const TConnection connection;
+    ASSERT_TRUE(detector.IsOnline(connection));
 
-    connection.SetProbes(nullptr);
-    EXPECT_FALSE(connection.IsOnline());
+    detector.SetProbes(nullptr);
+    EXPECT_FALSE(detector.IsOnline(connection));
 
-    connection.SetProbes(probes);
-    EXPECT_TRUE(connection.IsOnline());
+    detector.SetProbes(probes);
+    EXPECT_TRUE(detector.IsOnline(connection));
 }
 
-TEST(TConnection, CopiesAskTheSameProbes)
+TEST(TConnectionDetector, CopiesAskTheSameProbes)
 {
     auto probes = std::make_shared<TFakeConnectionProbes>();
     probes->QueryIsAvailable = true;
-    TConnection original(probes);
-    const TConnection copy = original;
+    const TConnectionDetector original(probes);
+    const TConnectionDetector copy = original;
 
     probes->Flags = Lan;
-    EXPECT_TRUE(copy.IsOnline());
+    EXPECT_TRUE(copy.IsOnline(TConnection()));
     EXPECT_EQ(probes->CallCount("ConnectedStateFlags"), 1);
 }
 
-TEST(TConnection, NewObjectHasTheStoredDefaultsAndThePlatformProbes)
+TEST(TConnectionDetector, PlatformProbesAreOneSharedInstance)
 {
-    const TConnection connection;
-    EXPECT_EQ(connection.ConnectionType, TConnection::Direct);
-    EXPECT_FALSE(connection.UseProxy);
-    EXPECT_TRUE(connection.Proxy.empty());
-    EXPECT_EQ(connection.ProxyPort, 80);
     EXPECT_NE(PlatformConnectionProbes(), nullptr);
     EXPECT_EQ(PlatformConnectionProbes(), PlatformConnectionProbes());
 }
