@@ -1,14 +1,16 @@
-// The program's entry: the command-line check, which needs no display; or the application
-// object, the guard against a second copy, the store named on the command line, and the main
-// window, which runs everything else from the event loop.
+// The program's entry: the command-line modes (--help, --version, --check), decided before
+// any window exists and run without a display; or the application object, the guard against a
+// second copy, the store named on the command line, and the main window, which runs
+// everything else from the event loop.
 #include "gui/MainFrm.h"
 
-#include "app/CheckCommand.h"
+#include "app/CommandLine.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/TerminationSignals.h"
+#include "net/VersionFile.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,17 +21,19 @@
 
 int main(int argc, char* argv[])
 {
-    // A one-off check runs beside the copy in the tray and does not take part in the guard.
+    // The command-line modes need Qt Core at most; a one-off check runs beside the copy in the
+    // tray and does not take part in the guard.
     const std::vector<std::string> commandLine(argv + 1, argv + argc);
-    if (IsCheckCommand(commandLine)) {
+    if (const TCommandLineMode mode = CommandLineMode(commandLine);
+        mode != TCommandLineMode::TrayProgram) {
         QCoreApplication application(argc, argv);
-        return RunCheckCommand(commandLine, std::cout, std::cerr);
+        return RunCommandLineMode(mode, commandLine, std::cout, std::cerr);
     }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mailbeacon"));
     QApplication::setOrganizationName(QStringLiteral("Hollinway"));
-    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    QApplication::setApplicationVersion(QString::fromLatin1(InstalledVersion));
     QApplication::setWindowIcon(Icons::ProgramIcon());
     // Closing the window hides the program; it ends only by Exit or with the session.
     QApplication::setQuitOnLastWindowClosed(false);
