@@ -5,9 +5,11 @@
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
 #include "gui/MailOperations.h"
+#include "gui/MessageListItem.h"
 #include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
+#include "mail/MailPreview.h"
 
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
@@ -19,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,6 +31,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStatusBar>
+#include <QStringDecoder>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -36,6 +41,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
 #include <utility>
 
 namespace {
@@ -67,6 +73,19 @@ constexpr TColumnDesign ListColumns[] = {
 QString Name(const char* name)
 {
     return QString::fromLatin1(name);
+}
+
+// A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
+QString BodyLineText(const std::string& line)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder windows("windows-1252");
+    if (!windows.isValid())
+        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent, bool bold)
@@ -124,8 +143,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     });
 
     FormCreate();
-    FMailOperationsController = std::make_unique<TMailOperationsController>(*this);
-    SetMailOperations(FMailOperationsController->Operations());
+    FMailOperationsController = std::make_unique<TMailOperationsController>(*this, *FConfiguration);
     tmOnlineDetection->start();
 }
 
@@ -519,11 +537,6 @@ QMenu* TMainForm::createPopupMenu()
     return nullptr;
 }
 
-void TMainForm::SetMailOperations(TMailOperations operations)
-{
-    FOperations = std::move(operations);
-}
-
 QString TMainForm::StatusText(int panel) const
 {
     return panel >= 0 && panel < FStatusPanels.size() ? FStatusPanels[panel]->text() : QString();
@@ -549,7 +562,6 @@ void TMainForm::SetTrayHint(const QString& text)
 void TMainForm::FormCreate()
 {
     ExitRequested = false;
-    LastTotal = 0;
     auto checkTimer = std::make_unique<TCheckTimer>();
     FCheckTimer = checkTimer.get();
     connect(&FCheckTimer->Timer(), &QTimer::timeout, this, &TMainForm::tmCheckMailTimer);
@@ -562,7 +574,6 @@ void TMainForm::FormCreate()
 
     ShowMessagePreview();
     HideMessagePreview();
-    Busy = false;
     WasOnline = false;
 }
 
@@ -872,6 +883,86 @@ void TMainForm::WirePOP3Status(const QString& text)
     SetTrayHint(text);
 }
 
+int TMainForm::MessageCount() const
+{
+    return lvNotification->topLevelItemCount();
+}
+
+bool TMainForm::HasSelection() const
+{
+    return !lvNotification->selectedItems().isEmpty();
+}
+
+std::vector<TMessageRow> TMainForm::SelectedMessages() const
+{
+    std::vector<TMessageRow> rows;
+    for (int index = 0; index < lvNotification->topLevelItemCount(); ++index) {
+        QTreeWidgetItem* item = lvNotification->topLevelItem(index);
+        const TMessageListItem* row = TMessageListItem::Of(item);
+        if (item->isSelected() && row != nullptr && row->Account())
+            rows.push_back(row->Row());
+    }
+    return rows;
+}
+
+void TMainForm::BeginCheck()
+{
+    Q_EMIT TrayAnimationChanged(false);
+    HideMessagePreview();
+    lvNotification->clear();
+    for (int panel = 0; panel < StatusPanelCount; ++panel)
+        SetStatusText(panel, {});
+}
+
+void TMainForm::AddMessage(const TMessageRow& row)
+{
+    lvNotification->addTopLevelItem(new TMessageListItem(row));
+}
+
+void TMainForm::ShowPreview(const TMessagePreview& preview)
+{
+    ShowMessagePreview();
+    lblFrom->setText(QString::fromStdString(preview.From));
+    lblTo->setText(QString::fromStdString(preview.To));
+    lblTo->setToolTip(QString::fromStdString(preview.ToHint));
+    lblSubject->setText(QString::fromStdString(preview.Subject));
+    const bool attachments = !preview.Attachments.empty();
+    lblAttachments->setText(QString::fromStdString(preview.AttachmentsText));
+    lblAttachments->setToolTip(QString::fromStdString(preview.AttachmentsHint));
+    lblAttachmentsTitle->setVisible(attachments);
+    lblAttachments->setVisible(attachments);
+    LayoutMessagePreviewTitle();
+
+    QStringList body;
+    for (const std::string& line : preview.Body)
+        body.append(BodyLineText(line));
+    memMessage->clear();
+    memMessage->setPlainText(body.join(u'\n'));
+    QTextCursor caret = memMessage->textCursor();
+    caret.movePosition(QTextCursor::Start);
+    memMessage->setTextCursor(caret);
+    memMessage->ensureCursorVisible();
+}
+
+bool TMainForm::ConfirmDeletion()
+{
+    return FDialogs.AskYesNo(
+        this, QStringLiteral("Are you sure you want to delete the selected message(s)?"));
+}
+
+// The sound plays only for a file that is there, and only while the list shows mail.
+void TMainForm::AnnounceMail()
+{
+    const TNotification& notification = FConfiguration->Notification;
+    Q_EMIT TrayAnimationChanged(true);
+    if (notification.StartClient)
+        actNotificationStartMailClient->trigger();
+    const QFileInfo sound(QString::fromStdString(notification.Sound));
+    if (notification.PlaySound && !notification.Sound.empty() && sound.exists() && !sound.isDir() &&
+        lvNotification->topLevelItemCount() > 0)
+        Q_EMIT NotificationSoundRequested(sound.filePath());
+}
+
 bool TMainForm::IsOnline() const
 {
     return FConfiguration->Connection.IsOnline();
@@ -888,53 +979,24 @@ void TMainForm::ReportOffline()
     SetTrayHint(text);
 }
 
-// The timer runs afterwards in every case, also when interval checking was off before.
-void TMainForm::RestartCheckTimer()
-{
-    FCheckTimer->SetEnabled(false);
-    FCheckTimer->SetEnabled(true);
-}
-
 void TMainForm::actNotificationCheckNowExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy) {
-        if (FOperations.StartCheck)
-            FOperations.StartCheck();
-    } else if (!online) {
-        ReportOffline();
-    }
-    RestartCheckTimer();
+    FMailOperationsController->CheckNow();
 }
 
 void TMainForm::actViewMessagePreviewExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy && !lvNotification->selectedItems().isEmpty()) {
-        if (FOperations.StartPreview)
-            FOperations.StartPreview();
-    } else if (!online) {
-        ReportOffline();
-    }
+    FMailOperationsController->PreviewMessage();
 }
 
 void TMainForm::actNotificationDeleteMessagesExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy && !lvNotification->selectedItems().isEmpty()) {
-        if (FDialogs.AskYesNo(
-                this, QStringLiteral("Are you sure you want to delete the selected message(s)?")) &&
-            FOperations.StartDelete)
-            FOperations.StartDelete();
-    } else if (!online) {
-        ReportOffline();
-    }
+    FMailOperationsController->DeleteSelected();
 }
 
 void TMainForm::actNotificationStopExecute()
 {
-    if (FOperations.Cancel)
-        FOperations.Cancel();
+    FMailOperationsController->Stop();
 }
 
 void TMainForm::actNotificationSelectAllExecute()

@@ -76,7 +76,7 @@ TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
     Box.SetMessages(Mails(4));
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(4, 4)) << "first check after start";
-    EXPECT_EQ(form.LastTotal, 4);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 4);
     const QRegularExpressionMatch hint = TrayTotals.match(form.TrayHint());
     ASSERT_TRUE(hint.hasMatch()) << form.TrayHint().toStdString();
     EXPECT_EQ(hint.captured(1), QStringLiteral("4"));
@@ -95,7 +95,7 @@ TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
     Box.SetMessages(Mails(3));
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(3, 0)) << "two deleted elsewhere, one arrived";
-    EXPECT_EQ(form.LastTotal, 3);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 3);
     EXPECT_EQ(Window.RowCount(), 3);
 }
 
@@ -103,11 +103,11 @@ TEST_F(MailOperationsTest, NoAccountsGiveAnEmptySummaryAndNoNotification)
 {
     TMainForm& form = *Window.Form;
     QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
-    form.LastTotal = 2;
+    form.MailOperationsController().LastTotal = 2;
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(0, 0));
     EXPECT_TRUE(Summary.match(form.StatusText(2)).hasMatch()) << form.StatusText(2).toStdString();
-    EXPECT_EQ(form.LastTotal, 0);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 0);
     ASSERT_EQ(animation.count(), 1);
     EXPECT_FALSE(animation[0][0].toBool()) << "a check only stops the animation";
 }
@@ -125,10 +125,11 @@ TEST_F(MailOperationsTest, RowsCarryTheirTextsAndAccountAndArriveWhileTheCheckRu
     TMainForm& form = *Window.Form;
 
     form.actNotificationCheckNowExecute();
-    EXPECT_TRUE(form.Busy);
+    EXPECT_TRUE(form.MailOperationsController().Busy);
     ASSERT_TRUE(WaitFor([&] { return Window.RowCount() == 1; }, 5000));
-    EXPECT_TRUE(form.Busy) << "the first row shows before the check ends";
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    EXPECT_TRUE(form.MailOperationsController().Busy)
+        << "the first row shows before the check ends";
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
 
     ASSERT_EQ(Window.RowCount(), 2);
     const QStringList texts = Window.Texts(0);
@@ -160,7 +161,7 @@ TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanel
     form.lblFrom->setText(QStringLiteral("Someone"));
     form.memMessage->setPlainText(QStringLiteral("Body"));
     form.SetStatusText(0, QStringLiteral("Total: 9"));
-    form.ErrorCount = 7;
+    form.MailOperationsController().ErrorCount = 7;
 
     form.actNotificationCheckNowExecute();
     EXPECT_FALSE(form.MessagePreviewShown());
@@ -168,8 +169,8 @@ TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanel
     EXPECT_TRUE(form.memMessage->toPlainText().isEmpty());
     EXPECT_EQ(Window.RowCount(), 0);
     EXPECT_EQ(form.StatusText(0), QString());
-    EXPECT_EQ(form.ErrorCount, 0);
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 0);
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
     EXPECT_EQ(Window.RowCount(), 1);
     EXPECT_TRUE(form.lvNotification->selectedItems().isEmpty());
 }
@@ -188,7 +189,7 @@ TEST_F(MailOperationsTest, ListAndAccountsMayChangeUnderARunningCheck)
     form.ReportOffline();
     form.Configuration().Accounts.clear();
     EXPECT_EQ(Window.RowCount(), 0);
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
 
     EXPECT_EQ(Window.RowCount(), 2) << "the rows that came after";
     EXPECT_EQ(form.StatusText(0), QStringLiteral("Total: 2"));
@@ -287,7 +288,7 @@ TEST_F(MailOperationsTest, LostSessionIsCountedAndItsTextShownWithTheRowsBeforeI
 
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Window.RowCount(), 1);
-    EXPECT_EQ(form.ErrorCount, 1);
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 1);
     const QRegularExpressionMatch summary = Summary.match(form.StatusText(2));
     ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
     EXPECT_EQ(summary.captured(1), QStringLiteral("1"));
@@ -334,7 +335,7 @@ bool PreviewRows(TMailWindow& window, std::initializer_list<int> rows)
     for (const int row : rows)
         form.lvNotification->topLevelItem(row)->setSelected(true);
     form.actViewMessagePreviewExecute();
-    return WaitFor([&] { return !form.Busy; }, 5000);
+    return WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000);
 }
 
 } // namespace
@@ -394,7 +395,7 @@ TEST_F(MailOperationsTest, PreviewOfAMessageGoneSinceTheCheckShowsNothingAndLogs
 
     ASSERT_TRUE(PreviewRows(Window, {0}));
     EXPECT_FALSE(form.MessagePreviewShown());
-    EXPECT_EQ(form.ErrorCount, 1);
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 1);
     EXPECT_TRUE(
         Window.LogActions().contains(QStringLiteral("ERROR - Message Preview on Home failed.")))
         << Window.LogActions().join(u'|').toStdString();
@@ -416,7 +417,7 @@ TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
 
     Window.Dialogs.Answer = false;
     form.actNotificationDeleteMessagesExecute();
-    EXPECT_FALSE(form.Busy);
+    EXPECT_FALSE(form.MailOperationsController().Busy);
     EXPECT_EQ(
         Window.Dialogs.Questions,
         QStringList{QStringLiteral("Are you sure you want to delete the selected message(s)?")});
@@ -425,8 +426,9 @@ TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
 
     Window.Dialogs.Answer = true;
     form.actNotificationDeleteMessagesExecute();
-    EXPECT_TRUE(form.Busy);
-    ASSERT_TRUE(WaitFor([&] { return Server.Connections() == 3 && !form.Busy; }, 10000))
+    EXPECT_TRUE(form.MailOperationsController().Busy);
+    ASSERT_TRUE(WaitFor(
+        [&] { return Server.Connections() == 3 && !form.MailOperationsController().Busy; }, 10000))
         << "the deletion, then the refreshing check";
     EXPECT_EQ(Box.Messages(), std::vector<std::string>{Mail("message 2")});
     EXPECT_EQ(Window.RowCount(), 1);
@@ -447,11 +449,11 @@ TEST_F(MailOperationsTest, StoppedDeletionRunsNoRefreshingCheck)
     });
 
     form.actNotificationDeleteMessagesExecute();
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 10000));
     QCoreApplication::processEvents();
     EXPECT_EQ(Server.Connections(), 2) << "no check after Stop";
     EXPECT_EQ(Window.RowCount(), 3) << "the list still shows the rows";
     EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000))
         << "the deletion accepted before Stop is carried out at QUIT";
-    EXPECT_EQ(form.LastTotal, 2);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 2);
 }
