@@ -40,7 +40,7 @@ void TMailOperationsController::SetOperations(TMailOperations operations)
 
 bool TMailOperationsController::MayStart(TMailOperation operation)
 {
-    if (!FConfiguration.Connection.IsOnline()) {
+    if (!FView.IsOnline()) {
         FView.ReportOffline();
         return false;
     }

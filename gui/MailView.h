@@ -15,6 +15,9 @@ class IMailView
 public:
     virtual ~IMailView() = default;
 
+    // Whether the connection setting finds the computer online; the window watches it anyway.
+    virtual bool IsOnline() const = 0;
+
     // The number of rows on the list.
     virtual int MessageCount() const = 0;
     // Whether any row of the list is selected.

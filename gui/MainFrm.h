@@ -179,6 +179,7 @@ protected:
     QMenu* createPopupMenu() override;
 
 private:
+    bool IsOnline() const override;
     int MessageCount() const override;
     bool HasSelection() const override;
     std::vector<TMessageRow> SelectedMessages() const override;
@@ -222,7 +223,6 @@ private:
     void SavePlacement();
     // Saves what the window keeps in the store; a failure is shown, never thrown.
     void SaveLayout(bool withPaneValues);
-    bool IsOnline() const;
 
     TKeyStore& FStore;
     TDialogs FDialogs;

@@ -1,5 +1,8 @@
 #include "gui/MailOperations.h"
 
+#include "gui/CheckTimer.h"
+#include "gui/MailView.h"
+
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/ui/MailSupport.h"
@@ -64,7 +67,109 @@ TCounts Expect(int total, int fresh)
     return {QStringLiteral("Total: %1").arg(total), QStringLiteral("New: %1").arg(fresh)};
 }
 
+// A view that answers the start guard's questions as a test sets them and counts what the
+// controller asks of it.
+class TGuardView : public IMailView
+{
+public:
+    bool Online = true;
+    bool Selection = false;
+    bool Answer = true;
+    int OfflineReports = 0;
+    int Questions = 0;
+
+    bool IsOnline() const override { return Online; }
+    int MessageCount() const override { return 0; }
+    bool HasSelection() const override { return Selection; }
+    std::vector<TMessageRow> SelectedMessages() const override { return {}; }
+    void BeginCheck() override {}
+    void AddMessage(const TMessageRow&) override {}
+    void ShowPreview(const TMessagePreview&) override {}
+    void SetStatusText(int, const QString&) override {}
+    void SetTrayHint(const QString&) override {}
+    void WirePOP3Status(const QString&) override {}
+    void AddLogEntry(const QString&) override {}
+    void ReportOffline() override { ++OfflineReports; }
+    bool ConfirmDeletion() override
+    {
+        ++Questions;
+        return Answer;
+    }
+    void AnnounceMail() override {}
+};
+
 } // namespace
+
+// The start guard
+
+TEST(MailOperationsGuardTest, OneGuardDecidesForCheckPreviewAndDeletion)
+{
+    struct TCase
+    {
+        const char* Name;
+        bool Online;
+        bool Busy;
+        bool Selection;
+        // Starts of the check, the preview and the deletion.
+        int Check;
+        int Preview;
+        int Delete;
+    };
+    const TCase cases[] = {
+        {"idle with a selected row", true, false, true, 1, 1, 1},
+        {"idle with nothing selected", true, false, false, 1, 0, 0},
+        {"busy", true, true, true, 0, 0, 0},
+        {"offline", false, false, true, 0, 0, 0},
+        {"offline and busy", false, true, true, 0, 0, 0},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TGuardView view;
+        view.Online = test.Online;
+        view.Selection = test.Selection;
+        TConfiguration configuration;
+        TMailOperationsController controller(view, configuration);
+        int checks = 0;
+        int previews = 0;
+        int deletes = 0;
+        TMailOperations operations;
+        operations.StartCheck = [&] { ++checks; };
+        operations.StartPreview = [&] { ++previews; };
+        operations.StartDelete = [&] { ++deletes; };
+        controller.SetOperations(operations);
+        controller.Busy = test.Busy;
+
+        controller.CheckNow();
+        controller.PreviewMessage();
+        controller.DeleteSelected();
+
+        EXPECT_EQ(checks, test.Check);
+        EXPECT_EQ(previews, test.Preview);
+        EXPECT_EQ(deletes, test.Delete);
+        EXPECT_EQ(view.Questions, test.Delete) << "the question only once the guard agrees";
+        EXPECT_EQ(view.OfflineReports, test.Online ? 0 : 3) << "offline is said, even when busy";
+        EXPECT_TRUE(configuration.Notification.CheckTimer->Enabled())
+            << "Check Now restarts the check timer whatever the guard says";
+    }
+}
+
+TEST(MailOperationsGuardTest, NoToTheQuestionStartsNoDeletion)
+{
+    TGuardView view;
+    view.Selection = true;
+    view.Answer = false;
+    TConfiguration configuration;
+    TMailOperationsController controller(view, configuration);
+    int deletes = 0;
+    TMailOperations operations;
+    operations.StartDelete = [&] { ++deletes; };
+    controller.SetOperations(operations);
+
+    controller.DeleteSelected();
+    EXPECT_EQ(view.Questions, 1);
+    EXPECT_EQ(deletes, 0);
+    EXPECT_FALSE(controller.Busy);
+}
 
 // Totals and summary
 
@@ -456,4 +561,32 @@ TEST_F(MailOperationsTest, StoppedDeletionRunsNoRefreshingCheck)
     EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000))
         << "the deletion accepted before Stop is carried out at QUIT";
     EXPECT_EQ(form.MailOperationsController().LastTotal, 2);
+}
+
+TEST_F(MailOperationsTest, DeletionEndingOfflineRunsNoRefreshingCheckAndSaysSo)
+{
+    Box.SetMessages(Mails(3));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    form.CheckTimer().SetEnabled(false);
+    form.lvNotification->topLevelItem(0)->setSelected(true);
+    Box.SetOnCommand([&](const std::string& command) {
+        if (command == "DELE 1")
+            QMetaObject::invokeMethod(&form, [&] {
+                Window.Probes->DialUpIsConnected = false;
+                Window.Probes->Flags = 0;
+            });
+    });
+
+    form.actNotificationDeleteMessagesExecute();
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Server.Connections(), 2) << "no check while offline";
+    EXPECT_TRUE(
+        form.StatusText(2).startsWith(QStringLiteral("No Internet connection detected at ")))
+        << form.StatusText(2).toStdString();
+    EXPECT_EQ(Window.RowCount(), 0);
+    EXPECT_TRUE(form.CheckTimer().Enabled()) << "the refresh is a Check Now: the timer restarts";
+    EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000));
 }
