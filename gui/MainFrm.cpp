@@ -2,6 +2,7 @@
 
 #include "gui/AboutFrm.h"
 #include "gui/CheckTimer.h"
+#include "gui/Controls.h"
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
 #include "gui/MailOperations.h"
@@ -41,6 +42,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <utility>
 
@@ -70,11 +72,6 @@ struct TColumnDesign
 constexpr TColumnDesign ListColumns[] = {
     {"Account", 60}, {"From", 150}, {"Subject", 150}, {"Date", 100}, {"Size", 55}};
 
-QString Name(const char* name)
-{
-    return QString::fromLatin1(name);
-}
-
 // A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
 QString BodyLineText(const std::string& line)
 {
@@ -86,20 +83,6 @@ QString BodyLineText(const std::string& line)
     if (!windows.isValid())
         return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
-}
-
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent, bool bold)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(Name(name));
-    label->setTextFormat(Qt::PlainText);
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->adjustSize();
-    return label;
 }
 
 } // namespace
@@ -155,9 +138,8 @@ TMainForm::~TMainForm()
 QAction* TMainForm::MakeAction(const char* name, const char* category, const QString& caption,
                                const QString& hint, int imageIndex, void (TMainForm::*handler)())
 {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(Name(name));
-    action->setProperty("Category", Name(category));
+    auto* action = Controls::Named(new QAction(caption, this), name);
+    action->setProperty("Category", QString::fromLatin1(category));
     action->setProperty("Hint", hint);
     action->setProperty("ImageIndex", imageIndex);
     if (!hint.isEmpty())
@@ -216,8 +198,7 @@ void TMainForm::CreateActions()
 // and image and runs the action.
 QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, QAction* action)
 {
-    auto* item = new QAction(menu);
-    item->setObjectName(Name(name));
+    auto* item = Controls::Named(new QAction(menu), name);
     const auto follow = [item, action] {
         item->setText(action->text());
         item->setIcon(action->icon());
@@ -234,7 +215,7 @@ QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, QAction* action)
 
 void TMainForm::AddMenuSeparator(QMenu* menu, const char* name)
 {
-    menu->addSeparator()->setObjectName(Name(name));
+    Controls::Named(menu->addSeparator(), name);
 }
 
 void TMainForm::CreateMenus()
@@ -295,8 +276,7 @@ void TMainForm::CreateMenus()
 // A button shows its own hint, or its action's when it has none.
 void TMainForm::AddToolButton(const char* name, QAction* action, const QString& hint)
 {
-    auto* button = new QToolButton(tbMainForm);
-    button->setObjectName(Name(name));
+    auto* button = Controls::Named(new QToolButton(tbMainForm), name);
     button->setDefaultAction(action);
     button->setAutoRaise(true);
     button->setIconSize(tbMainForm->iconSize());
@@ -339,8 +319,7 @@ void TMainForm::CreateClientArea()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnlTopSpacer = new QFrame(client);
-    pnlTopSpacer->setObjectName(QStringLiteral("pnlTopSpacer"));
+    pnlTopSpacer = Controls::Panel("pnlTopSpacer", client);
     pnlTopSpacer->setFixedHeight(3);
     layout->addWidget(pnlTopSpacer);
 
@@ -352,8 +331,7 @@ void TMainForm::CreateClientArea()
     pnlMainForm->installEventFilter(this);
     layout->addWidget(pnlMainForm, 1);
 
-    pnlNotification = new QFrame(pnlMainForm);
-    pnlNotification->setObjectName(QStringLiteral("pnlNotification"));
+    pnlNotification = Controls::Panel("pnlNotification", pnlMainForm);
     pnlNotification->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     pnlNotification->setMinimumHeight(MinListPaneHeight);
     pnlNotification->setGeometry(0, 0, DesignWidth, DesignNotificationHeight);
@@ -372,7 +350,7 @@ void TMainForm::CreateClientArea()
     lvNotification->setContextMenuPolicy(Qt::CustomContextMenu);
     QStringList captions;
     for (const TColumnDesign& column : ListColumns)
-        captions.append(Name(column.Caption));
+        captions.append(QString::fromLatin1(column.Caption));
     lvNotification->setHeaderLabels(captions);
     lvNotification->header()->setSectionsClickable(false);
     lvNotification->header()->setStretchLastSection(false);
@@ -405,8 +383,7 @@ void TMainForm::CreateClientArea()
 
 void TMainForm::CreateMessagePane()
 {
-    pnlMessage = new QFrame(pnlMainForm);
-    pnlMessage->setObjectName(QStringLiteral("pnlMessage"));
+    pnlMessage = Controls::Panel("pnlMessage", pnlMainForm);
     pnlMessage->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* layout = new QVBoxLayout(pnlMessage);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -421,16 +398,24 @@ void TMainForm::CreateMessagePane()
     pnlMessagePreviewTitle = new QWidget(pnlheader);
     pnlMessagePreviewTitle->setObjectName(QStringLiteral("pnlMessagePreviewTitle"));
     lblFromTitle =
-        MakeLabel("lblFromTitle", QStringLiteral("From: "), pnlMessagePreviewTitle, true);
-    lblToTitle = MakeLabel("lblToTitle", QStringLiteral("To: "), pnlMessagePreviewTitle, true);
+        Controls::Label("lblFromTitle", QStringLiteral("From: "), pnlMessagePreviewTitle);
+    lblToTitle = Controls::Label("lblToTitle", QStringLiteral("To: "), pnlMessagePreviewTitle);
     lblSubjectTitle =
-        MakeLabel("lblSubjectTitle", QStringLiteral("Subject: "), pnlMessagePreviewTitle, true);
-    lblAttachmentsTitle = MakeLabel("lblAttachmentsTitle", QStringLiteral("Attachments:"),
-                                    pnlMessagePreviewTitle, true);
-    lblFrom = MakeLabel("lblFrom", {}, pnlMessagePreviewTitle, false);
-    lblTo = MakeLabel("lblTo", {}, pnlMessagePreviewTitle, false);
-    lblSubject = MakeLabel("lblSubject", {}, pnlMessagePreviewTitle, false);
-    lblAttachments = MakeLabel("lblAttachments", {}, pnlMessagePreviewTitle, false);
+        Controls::Label("lblSubjectTitle", QStringLiteral("Subject: "), pnlMessagePreviewTitle);
+    lblAttachmentsTitle = Controls::Label("lblAttachmentsTitle", QStringLiteral("Attachments:"),
+                                          pnlMessagePreviewTitle);
+    lblFrom = Controls::Label("lblFrom", {}, pnlMessagePreviewTitle);
+    lblTo = Controls::Label("lblTo", {}, pnlMessagePreviewTitle);
+    lblSubject = Controls::Label("lblSubject", {}, pnlMessagePreviewTitle);
+    lblAttachments = Controls::Label("lblAttachments", {}, pnlMessagePreviewTitle);
+    for (QLabel* caption : {lblFromTitle, lblToTitle, lblSubjectTitle, lblAttachmentsTitle}) {
+        QFont bold = caption->font();
+        bold.setBold(true);
+        caption->setFont(bold);
+    }
+    for (QLabel* label : {lblFromTitle, lblToTitle, lblSubjectTitle, lblAttachmentsTitle, lblFrom,
+                          lblTo, lblSubject, lblAttachments})
+        label->adjustSize();
     // The captions of the first column share one width, so both values start in line.
     const int captionWidth = std::max(lblFromTitle->width(), lblSubjectTitle->width());
     const int rowHeight = lblFromTitle->height();
@@ -473,9 +458,8 @@ void TMainForm::CreateStatusBar()
     stbMainForm->setSizeGripEnabled(true);
     // Permanent widgets, so that no passing status tip ever hides a panel's text.
     for (int panel = 0; panel < StatusPanelCount; ++panel) {
-        auto* label = new QLabel(stbMainForm);
-        label->setObjectName(QStringLiteral("stbMainFormPanel%1").arg(panel));
-        label->setTextFormat(Qt::PlainText);
+        const QByteArray name = "stbMainFormPanel" + QByteArray::number(panel);
+        QLabel* label = Controls::Label(name.constData(), {}, stbMainForm);
         label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         label->setIndent(2);
         const bool last = panel == StatusPanelCount - 1;
