@@ -46,7 +46,7 @@ bool TMailOperationsController::MayStart(TMailOperation operation)
     }
     if (Busy)
         return false;
-    return operation == TMailOperation::Check || FView.HasSelection();
+    return operation == TMailOperation::Check || !FView.SelectedMessages().empty();
 }
 
 void TMailOperationsController::CheckNow()
@@ -62,9 +62,12 @@ void TMailOperationsController::PreviewMessage()
         FOperations.StartPreview();
 }
 
+// The question waits for the user while the timers run on: a check may have started, or the
+// connection gone, by the time the answer comes, so the guard decides once more.
 void TMailOperationsController::DeleteSelected()
 {
-    if (MayStart(TMailOperation::Delete) && FView.ConfirmDeletion() && FOperations.StartDelete)
+    if (MayStart(TMailOperation::Delete) && FView.ConfirmDeletion() &&
+        MayStart(TMailOperation::Delete) && FOperations.StartDelete)
         FOperations.StartDelete();
 }
 
@@ -149,13 +152,11 @@ void TMailOperationsController::FinishCheck()
 
 void TMailOperationsController::StartPreview()
 {
+    const std::vector<TMessageRow> selected = FView.SelectedMessages();
+    if (selected.empty())
+        return;
     Busy = true;
     ErrorCount = 0;
-    const std::vector<TMessageRow> selected = FView.SelectedMessages();
-    if (selected.empty()) {
-        Busy = false;
-        return;
-    }
     TPreviewRequest request;
     request.Row = selected.front();
     request.Account = SnapshotOf(request.Row.Account);
@@ -178,13 +179,11 @@ void TMailOperationsController::FinishPreview()
 
 void TMailOperationsController::StartDelete()
 {
+    const std::vector<TMessageRow> selected = FView.SelectedMessages();
+    if (selected.empty())
+        return;
     Busy = true;
     ErrorCount = 0;
-    const std::vector<TMessageRow> selected = FView.SelectedMessages();
-    if (selected.empty()) {
-        Busy = false;
-        return;
-    }
     TDeleteRequest request;
     for (const TMessageRow& row : selected)
         request.Items.push_back({SnapshotOf(row.Account), row});

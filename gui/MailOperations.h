@@ -56,14 +56,16 @@ public:
     void CheckNow();
     // Message Preview of the first selected row, when one may start.
     void PreviewMessage();
-    // Delete Message(s): when one may start and the user says yes, the selected rows are
-    // deleted; a deletion that was not stopped is followed by a refreshing check.
+    // Delete Message(s): when one may start and, after the user said yes, still may, the
+    // selected rows are deleted; a deletion that was not stopped is followed by a refreshing
+    // check.
     void DeleteSelected();
     // Stop: cancels every operation under way.
     void Stop();
 
     // The start guard of all three operations: online, not Busy, and for the preview and the
-    // deletion a selected row. Being offline is reported on the view.
+    // deletion a selected row that refers to an account. Being offline is reported on the
+    // view.
     bool MayStart(TMailOperation operation);
 
     void SetOperations(TMailOperations operations);
@@ -87,9 +89,11 @@ public:
 private:
     // Busy, the view emptied, then the worker with a copy of the accounts.
     void StartCheck();
-    // Busy, then the worker with a copy of the first selected row and its account.
+    // Busy, then the worker with a copy of the first selected row and its account; nothing
+    // without a selected row.
     void StartPreview();
-    // Busy, then the worker with a copy of the selected rows and their accounts.
+    // Busy, then the worker with a copy of the selected rows and their accounts; nothing
+    // without a selected row.
     void StartDelete();
     void Cancel();
     void RestartCheckTimer();

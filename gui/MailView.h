@@ -15,13 +15,11 @@ class IMailView
 public:
     virtual ~IMailView() = default;
 
-    // Whether the connection setting finds the computer online; the window watches it anyway.
+    // Whether the connection setting finds the computer online.
     virtual bool IsOnline() const = 0;
 
     // The number of rows on the list.
     virtual int MessageCount() const = 0;
-    // Whether any row of the list is selected.
-    virtual bool HasSelection() const = 0;
     // The selected rows that refer to an account, in list order, copied for an operation.
     virtual std::vector<TMessageRow> SelectedMessages() const = 0;
     // A check starts: the tray icon stops blinking, the preview pane closes, the list and the

@@ -872,11 +872,6 @@ int TMainForm::MessageCount() const
     return lvNotification->topLevelItemCount();
 }
 
-bool TMainForm::HasSelection() const
-{
-    return !lvNotification->selectedItems().isEmpty();
-}
-
 std::vector<TMessageRow> TMainForm::SelectedMessages() const
 {
     std::vector<TMessageRow> rows;

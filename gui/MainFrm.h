@@ -84,7 +84,7 @@ public:
     // Centres a dialog on this window.
     void PlaceDialog(QWidget* dialog) const;
 
-    // Handlers, public so that the tray icon, the operations and the tests reach them.
+    // Handlers, public so that the tray icon and the tests reach them.
     void WirePOP3Status(const QString& text) override;
     void TrayIconDblClick();
     void tmCheckMailTimer();
@@ -181,7 +181,6 @@ protected:
 private:
     bool IsOnline() const override;
     int MessageCount() const override;
-    bool HasSelection() const override;
     std::vector<TMessageRow> SelectedMessages() const override;
     void BeginCheck() override;
     void AddMessage(const TMessageRow& row) override;

@@ -16,6 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <vector>
+
 namespace {
 
 std::string Mail(const std::string& subject)
@@ -75,13 +79,21 @@ public:
     bool Online = true;
     bool Selection = false;
     bool Answer = true;
+    // Runs while the question waits for the answer.
+    std::function<void()> WhileAsked;
     int OfflineReports = 0;
     int Questions = 0;
 
     bool IsOnline() const override { return Online; }
     int MessageCount() const override { return 0; }
-    bool HasSelection() const override { return Selection; }
-    std::vector<TMessageRow> SelectedMessages() const override { return {}; }
+    std::vector<TMessageRow> SelectedMessages() const override
+    {
+        if (!Selection)
+            return {};
+        TMessageRow row;
+        row.Account = std::make_shared<TAccount>();
+        return {row};
+    }
     void BeginCheck() override {}
     void AddMessage(const TMessageRow&) override {}
     void ShowPreview(const TMessagePreview&) override {}
@@ -93,6 +105,8 @@ public:
     bool ConfirmDeletion() override
     {
         ++Questions;
+        if (WhileAsked)
+            WhileAsked();
         return Answer;
     }
     void AnnounceMail() override {}
@@ -153,11 +167,10 @@ TEST(MailOperationsGuardTest, OneGuardDecidesForCheckPreviewAndDeletion)
     }
 }
 
-TEST(MailOperationsGuardTest, NoToTheQuestionStartsNoDeletion)
+TEST(MailOperationsGuardTest, TheAnswerStartsTheDeletionOnlyWhileItMayStillStart)
 {
     TGuardView view;
     view.Selection = true;
-    view.Answer = false;
     TConfiguration configuration;
     TMailOperationsController controller(view, configuration);
     int deletes = 0;
@@ -165,10 +178,27 @@ TEST(MailOperationsGuardTest, NoToTheQuestionStartsNoDeletion)
     operations.StartDelete = [&] { ++deletes; };
     controller.SetOperations(operations);
 
+    view.Answer = false;
     controller.DeleteSelected();
-    EXPECT_EQ(view.Questions, 1);
-    EXPECT_EQ(deletes, 0);
-    EXPECT_FALSE(controller.Busy);
+    EXPECT_EQ(deletes, 0) << "no";
+
+    // The check timer keeps running while the question waits.
+    view.Answer = true;
+    view.WhileAsked = [&] { controller.Busy = true; };
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 0) << "a check started meanwhile";
+    controller.Busy = false;
+
+    view.WhileAsked = [&] { view.Online = false; };
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 0) << "offline meanwhile";
+    EXPECT_EQ(view.OfflineReports, 1);
+
+    view.Online = true;
+    view.WhileAsked = nullptr;
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 1);
+    EXPECT_EQ(view.Questions, 4);
 }
 
 // Totals and summary

@@ -3,6 +3,7 @@
 #include "gui/CheckTimer.h"
 #include "gui/LogFrm.h"
 #include "gui/MailOperations.h"
+#include "gui/MessageListItem.h"
 #include "gui/SplitterBar.h"
 
 #include "config/FileKeyStore.h"
@@ -28,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -70,11 +72,16 @@ protected:
 
     void EnableIntervalChecking() { FStore->WriteInteger(Settings, "IntervalCheck", 1); }
 
+    // Rows as a check lists them, each referring to its account.
     static void AddRows(TMainForm& form, int count)
     {
-        for (int row = 0; row < count; ++row) {
-            form.lvNotification->addTopLevelItem(new QTreeWidgetItem(
-                QStringList{QStringLiteral("Home"), QStringLiteral("Sender %1").arg(row)}));
+        const auto account = std::make_shared<TAccount>();
+        for (int index = 0; index < count; ++index) {
+            TMessageRow row;
+            row.Account = account;
+            row.AccountName = "Home";
+            row.From = "Sender " + std::to_string(index);
+            form.lvNotification->addTopLevelItem(new TMessageListItem(row));
         }
     }
 
