@@ -1,5 +1,6 @@
 #include "app/CheckCommand.h"
 
+#include "mail/CheckSummary.h"
 #include "mail/MailCheck.h"
 
 #include "config/Data.h"
@@ -223,9 +224,8 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
     const std::atomic<bool> cancel{false};
     CheckMail(client, request, events, cancel);
 
-    const std::string summary = "Mail Check completed at " +
-                                LongTimeText(QTime::currentTime()).toStdString() + " with " +
-                                std::to_string(events.Errors) + " error(s)";
+    const std::string summary =
+        CheckSummary(LongTimeText(QTime::currentTime()).toStdString(), events.Errors);
     if (options.Json)
         WriteJson(out, summary, events);
     else

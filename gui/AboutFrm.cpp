@@ -1,5 +1,6 @@
 #include "gui/AboutFrm.h"
 
+#include "gui/Controls.h"
 #include "gui/LinkLabel.h"
 
 #include "desktop/Icons.h"
@@ -30,31 +31,10 @@ QFont SizedFont(const QFont& base, int pointSize, bool bold)
     return font;
 }
 
-QLabel* MakeLabel(const char* name, const QString& text, const QFont& font, int top,
-                  QWidget* parent)
+// The texts of the about panel start in one column below each other.
+template <class TLabel> TLabel* Place(TLabel* label, const QFont& font, int top)
 {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
-    label->move(TextLeft, top);
-    label->adjustSize();
-    return label;
-}
-
-// A link in the window's text colour that turns blue and underlined under the mouse.
-TShellLink* MakeLink(const char* name, const QString& text, const QString& link, const QFont& font,
-                     int top, const std::shared_ptr<IShellOpen>& shell, QWidget* parent)
-{
-    auto* label = new TShellLink(shell, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setText(text);
-    label->setFont(font);
-    QFont focusFont = font;
-    focusFont.setUnderline(true);
-    label->SetFocusFont(focusFont);
-    label->SetFocusColor(QColor(0, 0, 255));
-    label->SetLink(link);
     label->move(TextLeft, top);
     label->adjustSize();
     return label;
@@ -72,39 +52,40 @@ TAboutForm::TAboutForm(std::shared_ptr<IShellOpen> shell, QWidget* parent)
     layout->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
     layout->setSpacing(0);
 
-    pnlAbout = new QFrame(this);
-    pnlAbout->setObjectName(QStringLiteral("pnlAbout"));
+    pnlAbout = Controls::Panel("pnlAbout", this);
     pnlAbout->setFixedHeight(AboutHeight);
-    imgLogo = new QLabel(pnlAbout);
-    imgLogo->setObjectName(QStringLiteral("imgLogo"));
+    imgLogo = Controls::Named(new QLabel(pnlAbout), "imgLogo");
     imgLogo->setGeometry(8, 8, 32, 32);
     imgLogo->setPixmap(Icons::ProgramIcon().pixmap(32, 32));
 
     const QFont text = SizedFont(font(), 10, false);
-    lblMailbeacon = MakeLabel("lblMailbeacon", QStringLiteral("Mailbeacon"),
-                              SizedFont(font(), 12, true), 8, pnlAbout);
-    lblVersion = MakeLabel("lblVersion", QStringLiteral("Version 2.0"), text, 32, pnlAbout);
-    lblCopyright = MakeLabel("lblCopyright", QStringLiteral("Copyright \u00a9 2000 Hollinway"),
-                             text, 56, pnlAbout);
+    lblMailbeacon = Place(Controls::Label("lblMailbeacon", QStringLiteral("Mailbeacon"), pnlAbout),
+                          SizedFont(font(), 12, true), 8);
+    lblVersion =
+        Place(Controls::Label("lblVersion", QStringLiteral("Version 2.0"), pnlAbout), text, 32);
+    lblCopyright =
+        Place(Controls::Label("lblCopyright", QStringLiteral("Copyright \u00a9 2000 Hollinway"),
+                              pnlAbout),
+              text, 56);
     const QString host = QString::fromStdString(VendorHost());
-    ShellLinkURL = MakeLink("ShellLinkURL", host, QString::fromStdString(VendorUrl("/")), text, 80,
-                            shell, pnlAbout);
+    ShellLinkURL =
+        Place(Controls::Link("ShellLinkURL", host, QString::fromStdString(VendorUrl("/")), text,
+                             shell, pnlAbout),
+              text, 80);
     const QString support = QString::fromStdString(SupportAddress());
-    ShellLinkSupport = MakeLink("ShellLinkSupport", support, QStringLiteral("mailto:") + support,
-                                text, 105, shell, pnlAbout);
+    ShellLinkSupport =
+        Place(Controls::Link("ShellLinkSupport", support, QStringLiteral("mailto:") + support, text,
+                             shell, pnlAbout),
+              text, 105);
     layout->addWidget(pnlAbout);
     layout->addStretch(1);
 
-    pnlBottom = new QFrame(this);
-    pnlBottom->setObjectName(QStringLiteral("pnlBottom"));
+    pnlBottom = Controls::Panel("pnlBottom", this);
     pnlBottom->setFixedHeight(BottomHeight);
-    bvlBottom = new QFrame(pnlBottom);
-    bvlBottom->setObjectName(QStringLiteral("bvlBottom"));
-    bvlBottom->setFrameShape(QFrame::HLine);
-    bvlBottom->setFrameShadow(QFrame::Sunken);
-    btnClose = new QPushButton(QStringLiteral("Close"), pnlBottom);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setMinimumSize(75, 25);
+    bvlBottom = Controls::Bevel("bvlBottom", pnlBottom);
+    btnClose = Controls::Button("btnClose", QStringLiteral("Close"), pnlBottom);
+    // The only button: Enter presses it wherever the focus is.
+    btnClose->setAutoDefault(true);
     btnClose->setDefault(true);
     auto* bottomLayout = new QVBoxLayout(pnlBottom);
     bottomLayout->setContentsMargins(0, 0, 2, 2);

@@ -9,8 +9,9 @@
 
 class IShellOpen;
 
-// A text label that works as a link: it shows its focus font while the mouse is over it and
-// hands its Link to the desktop's open service when clicked.
+// The link label: a text label that works as a link. It shows its focus font and colour while
+// the mouse is over it and hands its Link to the desktop's open service (IShellOpen) when
+// clicked; the windows make theirs with Controls::Link.
 class TShellLink : public QLabel
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "gui/LogFrm.h"
 
+#include "gui/Controls.h"
 #include "gui/LogList.h"
 
 #include "desktop/LocalTime.h"
@@ -14,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -21,22 +23,8 @@ namespace {
 constexpr int BorderWidth = 5;
 constexpr int ClientWidth = 407;
 constexpr int ClientHeight = 238;
-
-QFrame* MakePanel(const char* name, QWidget* parent)
-{
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QString::fromLatin1(name));
-    return panel;
-}
-
-QPushButton* MakeButton(const char* name, const QString& caption, int left, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(left, 18, 75, 25);
-    button->setAutoDefault(false);
-    return button;
-}
+constexpr int ButtonsLeft = 160;
+constexpr int ButtonGap = 10;
 
 } // namespace
 
@@ -52,15 +40,14 @@ TLogForm::TLogForm(TDialogs dialogs, QWidget* parent)
     layout->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
     layout->setSpacing(0);
 
-    pnlTopSpacer = MakePanel("pnlTopSpacer", this);
+    pnlTopSpacer = Controls::Panel("pnlTopSpacer", this);
     pnlTopSpacer->setFixedHeight(3);
     layout->addWidget(pnlTopSpacer);
 
-    pnlLog = MakePanel("pnlLog", this);
+    pnlLog = Controls::Panel("pnlLog", this);
     auto* logLayout = new QVBoxLayout(pnlLog);
     logLayout->setContentsMargins(0, 0, 0, 0);
-    lvLog = new QTreeWidget(pnlLog);
-    lvLog->setObjectName(QStringLiteral("lvLog"));
+    lvLog = Controls::Named(new QTreeWidget(pnlLog), "lvLog");
     lvLog->setColumnCount(2);
     lvLog->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Action")});
     lvLog->setRootIsDecorated(false);
@@ -79,15 +66,18 @@ TLogForm::TLogForm(TDialogs dialogs, QWidget* parent)
     logLayout->addWidget(lvLog);
     layout->addWidget(pnlLog, 1);
 
-    pnlBottom = MakePanel("pnlBottom", this);
+    pnlBottom = Controls::Panel("pnlBottom", this);
     pnlBottom->setFixedHeight(45);
-    bvlBottom = MakePanel("bvlBottom", pnlBottom);
-    bvlBottom->setFrameShape(QFrame::HLine);
-    bvlBottom->setFrameShadow(QFrame::Sunken);
+    bvlBottom = Controls::Bevel("bvlBottom", pnlBottom);
     bvlBottom->setGeometry(0, 0, ClientWidth, 9);
-    btnClear = MakeButton("btnClear", QStringLiteral("Clear"), 160, pnlBottom);
-    btnSave = MakeButton("btnSave", QStringLiteral("Save"), 245, pnlBottom);
-    btnClose = MakeButton("btnClose", QStringLiteral("Close"), 330, pnlBottom);
+    btnClear = Controls::Button("btnClear", QStringLiteral("Clear"), pnlBottom);
+    btnSave = Controls::Button("btnSave", QStringLiteral("Save"), pnlBottom);
+    btnClose = Controls::Button("btnClose", QStringLiteral("Close"), pnlBottom);
+    int left = ButtonsLeft;
+    for (QPushButton* button : {btnClear, btnSave, btnClose}) {
+        button->setGeometry(QRect(QPoint(left, 18), Controls::ButtonSize));
+        left += Controls::ButtonSize.width() + ButtonGap;
+    }
     layout->addWidget(pnlBottom);
 
     connect(btnClear, &QPushButton::clicked, this, &TLogForm::btnClearClick);

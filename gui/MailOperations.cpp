@@ -1,39 +1,28 @@
 #include "gui/MailOperations.h"
 
 #include "gui/MailThreads.h"
-#include "gui/MessageListItem.h"
+#include "gui/MailView.h"
+#include "mail/CheckSummary.h"
 
 #include "desktop/LocalTime.h"
 
-#include <QAction>
-#include <QFileInfo>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QStringDecoder>
-#include <QTextCursor>
+#include <QString>
 #include <QTime>
-#include <QTreeWidget>
 
-namespace {
+#include <utility>
+#include <vector>
 
-// A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
-QString BodyLineText(const std::string& line)
+TMailOperationsController::TMailOperationsController(IMailView& view, TConfiguration& configuration,
+                                                     QObject* parent)
+    : QObject(parent)
+    , FView(view)
+    , FConfiguration(configuration)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
-    if (!utf8.hasError())
-        return text;
-    QStringDecoder windows("windows-1252");
-    if (!windows.isValid())
-        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+    FOperations.StartCheck = [this] { StartCheck(); };
+    FOperations.StartPreview = [this] { StartPreview(); };
+    FOperations.StartDelete = [this] { StartDelete(); };
+    FOperations.Cancel = [this] { Cancel(); };
 }
-
-} // namespace
-
-TMailOperationsController::TMailOperationsController(TMainForm& form)
-    : FForm(form)
-{}
 
 TMailOperationsController::~TMailOperationsController()
 {
@@ -44,14 +33,48 @@ TMailOperationsController::~TMailOperationsController()
     }
 }
 
-TMailOperations TMailOperationsController::Operations()
+void TMailOperationsController::SetOperations(TMailOperations operations)
 {
-    TMailOperations operations;
-    operations.StartCheck = [this] { StartCheck(); };
-    operations.StartPreview = [this] { StartPreview(); };
-    operations.StartDelete = [this] { StartDelete(); };
-    operations.Cancel = [this] { Cancel(); };
-    return operations;
+    FOperations = std::move(operations);
+}
+
+bool TMailOperationsController::MayStart(TMailOperation operation)
+{
+    if (!FView.IsOnline()) {
+        FView.ReportOffline();
+        return false;
+    }
+    if (Busy)
+        return false;
+    return operation == TMailOperation::Check || !FView.SelectedMessages().empty();
+}
+
+void TMailOperationsController::CheckNow()
+{
+    if (MayStart(TMailOperation::Check) && FOperations.StartCheck)
+        FOperations.StartCheck();
+    RestartCheckTimer();
+}
+
+void TMailOperationsController::PreviewMessage()
+{
+    if (MayStart(TMailOperation::Preview) && FOperations.StartPreview)
+        FOperations.StartPreview();
+}
+
+// The question waits for the user while the timers run on: a check may have started, or the
+// connection gone, by the time the answer comes, so the guard decides once more.
+void TMailOperationsController::DeleteSelected()
+{
+    if (MayStart(TMailOperation::Delete) && FView.ConfirmDeletion() &&
+        MayStart(TMailOperation::Delete) && FOperations.StartDelete)
+        FOperations.StartDelete();
+}
+
+void TMailOperationsController::Stop()
+{
+    if (FOperations.Cancel)
+        FOperations.Cancel();
 }
 
 void TMailOperationsController::Cancel()
@@ -63,165 +86,111 @@ void TMailOperationsController::Cancel()
             thread->Cancel();
 }
 
+void TMailOperationsController::RestartCheckTimer()
+{
+    FConfiguration.Notification.CheckTimer->SetEnabled(false);
+    FConfiguration.Notification.CheckTimer->SetEnabled(true);
+}
+
+QString TMailOperationsController::Now()
+{
+    return LongTimeText(QTime::currentTime());
+}
+
 void TMailOperationsController::Launch(TMailThread* thread)
 {
     thread->Timeout = Timeout;
     connect(thread, &TMailThread::StatusText, this,
-            [this](const QString& text) { FForm.WirePOP3Status(text); });
+            [this](const QString& text) { FView.WirePOP3Status(text); });
     connect(thread, &TMailThread::ErrorCounted, this,
             [this](const QString& logLine, const QString& statusText) {
-                ++FForm.ErrorCount;
+                ++ErrorCount;
                 if (!statusText.isEmpty())
-                    FForm.WirePOP3Status(statusText);
+                    FView.WirePOP3Status(statusText);
                 if (!logLine.isEmpty())
-                    FForm.AddLogEntry(logLine);
+                    FView.AddLogEntry(logLine);
             });
     thread->start();
 }
 
 void TMailOperationsController::StartCheck()
 {
-    FForm.Busy = true;
-    FForm.ErrorCount = 0;
-    Q_EMIT FForm.TrayAnimationChanged(false);
-    FForm.HideMessagePreview();
-    FForm.lvNotification->clear();
-    for (int panel = 0; panel < TMainForm::StatusPanelCount; ++panel)
-        FForm.SetStatusText(panel, {});
+    Busy = true;
+    ErrorCount = 0;
+    FView.BeginCheck();
 
     TCheckRequest request;
-    for (const std::shared_ptr<TAccount>& account : FForm.Configuration().Accounts)
+    for (const std::shared_ptr<TAccount>& account : FConfiguration.Accounts)
         request.Accounts.push_back(SnapshotOf(account));
     request.DateSeparator = DateSeparator().toStdString();
 
     auto* thread = new TCheckMailThread(std::move(request), this);
-    connect(thread, &TCheckMailThread::RowReady, this, &TMailOperationsController::AddRow);
+    connect(thread, &TCheckMailThread::RowReady, this,
+            [this](const TMessageRow& row) { FView.AddMessage(row); });
     connect(thread, &QThread::finished, this, &TMailOperationsController::FinishCheck);
     CheckThread = thread;
     Launch(thread);
 }
 
-void TMailOperationsController::AddRow(const TMessageRow& row)
-{
-    FForm.lvNotification->addTopLevelItem(new TMessageListItem(row));
-}
-
 void TMailOperationsController::FinishCheck()
 {
-    const int total = FForm.lvNotification->topLevelItemCount();
-    int fresh = total - FForm.LastTotal;
-    FForm.LastTotal = total;
+    const int total = FView.MessageCount();
+    int fresh = total - LastTotal;
+    LastTotal = total;
     if (fresh < 0)
         fresh = 0;
-    const QString now = LongTimeText(QTime::currentTime());
-    FForm.SetStatusText(0, QStringLiteral("Total: %1").arg(total));
-    FForm.SetStatusText(1, QStringLiteral("New: %1").arg(fresh));
-    FForm.SetStatusText(2, QStringLiteral("Mail Check completed at %1 with %2 error(s)")
-                               .arg(now)
-                               .arg(FForm.ErrorCount));
-    FForm.SetTrayHint(QStringLiteral("Total: %1, New: %2 at %3").arg(total).arg(fresh).arg(now));
-    const bool notify =
-        FForm.Configuration().Notification.NotifyOnlyWhenNew ? fresh > 0 : total > 0;
-    if (notify)
-        Notify();
-    FForm.Busy = false;
-}
-
-void TMailOperationsController::Notify()
-{
-    const TNotification& notification = FForm.Configuration().Notification;
-    Q_EMIT FForm.TrayAnimationChanged(true);
-    if (notification.StartClient)
-        FForm.actNotificationStartMailClient->trigger();
-    const QFileInfo sound(QString::fromStdString(notification.Sound));
-    if (notification.PlaySound && !notification.Sound.empty() && sound.exists() && !sound.isDir() &&
-        FForm.lvNotification->topLevelItemCount() > 0)
-        Q_EMIT FForm.NotificationSoundRequested(sound.filePath());
-}
-
-std::vector<TMessageListItem*> TMailOperationsController::SelectedRows() const
-{
-    std::vector<TMessageListItem*> rows;
-    for (int index = 0; index < FForm.lvNotification->topLevelItemCount(); ++index) {
-        QTreeWidgetItem* item = FForm.lvNotification->topLevelItem(index);
-        TMessageListItem* row = TMessageListItem::Of(item);
-        if (item->isSelected() && row != nullptr && row->Account())
-            rows.push_back(row);
-    }
-    return rows;
+    const QString now = Now();
+    FView.SetStatusText(0, QStringLiteral("Total: %1").arg(total));
+    FView.SetStatusText(1, QStringLiteral("New: %1").arg(fresh));
+    FView.SetStatusText(2, QString::fromStdString(CheckSummary(now.toStdString(), ErrorCount)));
+    FView.SetTrayHint(QStringLiteral("Total: %1, New: %2 at %3").arg(total).arg(fresh).arg(now));
+    const bool announce = FConfiguration.Notification.NotifyOnlyWhenNew ? fresh > 0 : total > 0;
+    if (announce)
+        FView.AnnounceMail();
+    Busy = false;
 }
 
 void TMailOperationsController::StartPreview()
 {
-    FForm.Busy = true;
-    FForm.ErrorCount = 0;
-    const std::vector<TMessageListItem*> selected = SelectedRows();
-    if (selected.empty()) {
-        FForm.Busy = false;
+    const std::vector<TMessageRow> selected = FView.SelectedMessages();
+    if (selected.empty())
         return;
-    }
+    Busy = true;
+    ErrorCount = 0;
     TPreviewRequest request;
-    request.Row = selected.front()->Row();
+    request.Row = selected.front();
     request.Account = SnapshotOf(request.Row.Account);
-    request.MessagePreview = FForm.Configuration().ApplicationSettings.MessagePreview;
+    request.MessagePreview = FConfiguration.ApplicationSettings.MessagePreview;
     request.DateSeparator = DateSeparator().toStdString();
 
     auto* thread = new TMsgInfoThread(std::move(request), this);
-    connect(thread, &TMsgInfoThread::PreviewReady, this, &TMailOperationsController::ShowPreview);
+    connect(thread, &TMsgInfoThread::PreviewReady, this,
+            [this](const TMessagePreview& preview) { FView.ShowPreview(preview); });
     connect(thread, &QThread::finished, this, &TMailOperationsController::FinishPreview);
     PreviewThread = thread;
     Launch(thread);
 }
 
-void TMailOperationsController::ShowPreview(const TMessagePreview& preview)
-{
-    FForm.ShowMessagePreview();
-    FForm.lblFrom->setText(QString::fromStdString(preview.From));
-    FForm.lblTo->setText(QString::fromStdString(preview.To));
-    FForm.lblTo->setToolTip(QString::fromStdString(preview.ToHint));
-    FForm.lblSubject->setText(QString::fromStdString(preview.Subject));
-    const bool attachments = !preview.Attachments.empty();
-    FForm.lblAttachments->setText(QString::fromStdString(preview.AttachmentsText));
-    FForm.lblAttachments->setToolTip(QString::fromStdString(preview.AttachmentsHint));
-    FForm.lblAttachmentsTitle->setVisible(attachments);
-    FForm.lblAttachments->setVisible(attachments);
-    FForm.LayoutMessagePreviewTitle();
-
-    QStringList body;
-    for (const std::string& line : preview.Body)
-        body.append(BodyLineText(line));
-    FForm.memMessage->clear();
-    FForm.memMessage->setPlainText(body.join(u'\n'));
-    QTextCursor caret = FForm.memMessage->textCursor();
-    caret.movePosition(QTextCursor::Start);
-    FForm.memMessage->setTextCursor(caret);
-    FForm.memMessage->ensureCursorVisible();
-}
-
 void TMailOperationsController::FinishPreview()
 {
-    FForm.SetStatusText(2, QStringLiteral("Message Preview completed at %1 with %2 error(s)")
-                               .arg(LongTimeText(QTime::currentTime()))
-                               .arg(FForm.ErrorCount));
-    FForm.Busy = false;
+    FView.SetStatusText(2, QString::fromStdString(PreviewSummary(Now().toStdString(), ErrorCount)));
+    Busy = false;
 }
 
 void TMailOperationsController::StartDelete()
 {
-    FForm.Busy = true;
-    FForm.ErrorCount = 0;
-    const std::vector<TMessageListItem*> selected = SelectedRows();
-    if (selected.empty()) {
-        FForm.Busy = false;
+    const std::vector<TMessageRow> selected = FView.SelectedMessages();
+    if (selected.empty())
         return;
-    }
+    Busy = true;
+    ErrorCount = 0;
     TDeleteRequest request;
-    for (const TMessageListItem* row : selected)
-        request.Items.push_back({SnapshotOf(row->Account()), row->Row()});
+    for (const TMessageRow& row : selected)
+        request.Items.push_back({SnapshotOf(row.Account), row});
     request.DateSeparator = DateSeparator().toStdString();
 
     auto* thread = new TDeleteMsgThread(std::move(request), this);
-    connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this] { --FForm.LastTotal; });
+    connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this] { --LastTotal; });
     const QPointer<TDeleteMsgThread> worker = thread;
     connect(thread, &QThread::finished, this,
             [this, worker] { FinishDelete(worker.isNull() || worker->Cancelled()); });
@@ -231,7 +200,7 @@ void TMailOperationsController::StartDelete()
 
 void TMailOperationsController::FinishDelete(bool cancelled)
 {
-    FForm.Busy = false;
+    Busy = false;
     if (!cancelled)
-        FForm.actNotificationCheckNowExecute();
+        CheckNow();
 }

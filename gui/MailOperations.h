@@ -1,47 +1,82 @@
 #pragma once
 
-#include "gui/MainFrm.h"
-
 #include <QObject>
 #include <QPointer>
 
-#include <vector>
+#include <cstdint>
+#include <functional>
 
+class IMailView;
+class QString;
 class TCheckMailThread;
 class TDeleteMsgThread;
 class TMailThread;
-class TMessageListItem;
 class TMsgInfoThread;
+struct TConfiguration;
 struct TMessagePreview;
 struct TMessageRow;
 
-// Starts the window's mail operations on their workers and applies what the workers report to
-// the window, on the window's thread: rows, status texts, errors, totals, notification, Busy.
+// The window's three mail operations, as the start guard tells them apart.
+enum class TMailOperation
+{
+    Check,
+    Preview,
+    Delete
+};
+
+// What the controller runs once its start guard has let an operation through: its own workers,
+// unless SetOperations replaced them (tests count the starts instead).
+struct TMailOperations
+{
+    std::function<void()> StartCheck;
+    std::function<void()> StartPreview;
+    std::function<void()> StartDelete;
+    // Asks every operation under way to stop at its next check point.
+    std::function<void()> Cancel;
+};
+
+// Runs the window's mail operations: decides whether one may start, starts it on a worker of
+// its own and applies what the worker reports to the view, on the view's thread. Busy,
+// ErrorCount and LastTotal are its state; the window is reached only through IMailView.
 class TMailOperationsController : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TMailOperationsController(TMainForm& form);
+    // The configuration gives the accounts, the options and the check timer; it and the view
+    // outlive the controller.
+    TMailOperationsController(IMailView& view, TConfiguration& configuration,
+                              QObject* parent = nullptr);
     // Aborts the workers still running and waits for them; nothing of theirs reaches the
-    // window any more.
+    // view any more.
     ~TMailOperationsController() override;
 
-    // The operations for TMainForm::SetMailOperations.
-    TMailOperations Operations();
-
-    // The start of CheckMail on the window (Busy, the list and the status bar emptied), then
-    // the worker with a copy of the accounts.
-    void StartCheck();
-    // The start of RetrieveMessagePreview: Busy, then the worker with a copy of the first
-    // selected row and its account.
-    void StartPreview();
-    // The start of DeleteMessages: Busy, then the worker with a copy of the selected rows and
-    // their accounts. The question has been asked already.
-    void StartDelete();
+    // Check Now: a check when one may start. The check timer counts its interval afresh
+    // afterwards in every case, also when interval checking was off before.
+    void CheckNow();
+    // Message Preview of the first selected row, when one may start.
+    void PreviewMessage();
+    // Delete Message(s): when one may start and, after the user said yes, still may, the
+    // selected rows are deleted; a deletion that was not stopped is followed by a refreshing
+    // check.
+    void DeleteSelected();
     // Stop: cancels every operation under way.
-    void Cancel();
+    void Stop();
 
+    // The start guard of all three operations: online, not Busy, and for the preview and the
+    // deletion a selected row that refers to an account. Being offline is reported on the
+    // view.
+    bool MayStart(TMailOperation operation);
+
+    void SetOperations(TMailOperations operations);
+
+    // An operation is under way; no other starts until it has ended.
+    bool Busy = false;
+    // The errors of the operation under way, or of the last one.
+    std::int32_t ErrorCount = 0;
+    // The total of the last check, less the messages deleted since; a check reports what it
+    // finds beyond it as new.
+    std::int32_t LastTotal = 0;
     // Longest wait of the workers for a connection and for every read, in milliseconds.
     int Timeout = 60000;
     // The check under way, if any.
@@ -52,22 +87,27 @@ public:
     QPointer<TDeleteMsgThread> DeleteThread;
 
 private:
-    // Hands the worker's status texts and errors to the window and starts it.
+    // Busy, the view emptied, then the worker with a copy of the accounts.
+    void StartCheck();
+    // Busy, then the worker with a copy of the first selected row and its account; nothing
+    // without a selected row.
+    void StartPreview();
+    // Busy, then the worker with a copy of the selected rows and their accounts; nothing
+    // without a selected row.
+    void StartDelete();
+    void Cancel();
+    void RestartCheckTimer();
+    // Hands the worker's status texts and errors to the view and starts it.
     void Launch(TMailThread* thread);
-    void AddRow(const TMessageRow& row);
-    // The end of CheckMail on the window: totals, summary, notification, Busy cleared.
+    // Totals, summary, announcement, Busy cleared.
     void FinishCheck();
-    // The tray animation, the mail client and the sound.
-    void Notify();
-    // The selected message rows in list order.
-    std::vector<TMessageListItem*> SelectedRows() const;
-    // Fills the preview pane with the texts of a preview.
-    void ShowPreview(const TMessagePreview& preview);
-    // The end of RetrieveMessagePreview on the window: the completion line, Busy cleared.
+    // The completion line, Busy cleared.
     void FinishPreview();
-    // The end of DeleteMessages on the window: Busy cleared, then the refreshing check
-    // unless the deletion was stopped.
+    // Busy cleared, then the refreshing check unless the deletion was stopped.
     void FinishDelete(bool cancelled);
+    static QString Now();
 
-    TMainForm& FForm;
+    IMailView& FView;
+    TConfiguration& FConfiguration;
+    TMailOperations FOperations;
 };

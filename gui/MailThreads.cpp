@@ -60,7 +60,7 @@ void TMailThread::run()
 }
 
 TCheckMailThread::TCheckMailThread(TCheckRequest request, QObject* parent)
-    : TMailThread(parent)
+    : TMailThreadOf(parent)
     , FRequest(std::move(request))
 {
     qRegisterMetaType<TMessageRow>();
@@ -77,23 +77,13 @@ void TCheckMailThread::Execute(TWirePOP3& client)
     CheckMail(client, FRequest, *this, CancelFlag());
 }
 
-void TCheckMailThread::Status(const std::string& text)
-{
-    PostStatus(text);
-}
-
-void TCheckMailThread::Failure(const std::string& text, TFailureReport report)
-{
-    PostFailure(text, report);
-}
-
 void TCheckMailThread::ListRow(const TMessageRow& row)
 {
     Q_EMIT RowReady(row);
 }
 
 TMsgInfoThread::TMsgInfoThread(TPreviewRequest request, QObject* parent)
-    : TMailThread(parent)
+    : TMailThreadOf(parent)
     , FRequest(std::move(request))
 {
     qRegisterMetaType<TMessagePreview>();
@@ -110,23 +100,13 @@ void TMsgInfoThread::Execute(TWirePOP3& client)
     RetrieveMessagePreview(client, FRequest, *this, CancelFlag());
 }
 
-void TMsgInfoThread::Status(const std::string& text)
-{
-    PostStatus(text);
-}
-
-void TMsgInfoThread::Failure(const std::string& text, TFailureReport report)
-{
-    PostFailure(text, report);
-}
-
 void TMsgInfoThread::ShowPreview(const TMessagePreview& preview)
 {
     Q_EMIT PreviewReady(preview);
 }
 
 TDeleteMsgThread::TDeleteMsgThread(TDeleteRequest request, QObject* parent)
-    : TMailThread(parent)
+    : TMailThreadOf(parent)
     , FRequest(std::move(request))
 {}
 
@@ -139,16 +119,6 @@ TDeleteMsgThread::~TDeleteMsgThread()
 void TDeleteMsgThread::Execute(TWirePOP3& client)
 {
     DeleteMessages(client, FRequest, *this, CancelFlag());
-}
-
-void TDeleteMsgThread::Status(const std::string& text)
-{
-    PostStatus(text);
-}
-
-void TDeleteMsgThread::Failure(const std::string& text, TFailureReport report)
-{
-    PostFailure(text, report);
 }
 
 void TDeleteMsgThread::Deleted(const TMessageRow&)

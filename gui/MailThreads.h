@@ -17,9 +17,8 @@ class TWirePOP3;
 
 // Base of the workers of the three mail operations. A worker gets a copy of everything its
 // operation needs before it starts, runs the operation with a POP3 client of its own, and
-// reports only through queued signals, so that the window changes its widgets, its log,
-// ErrorCount, LastTotal and Busy on its own thread. It frees itself when it has ended. A
-// worker class aborts itself in its own destructor, before the data its body uses goes.
+// reports only through queued signals, so that the controller changes the window, the log,
+// ErrorCount, LastTotal and Busy on its own thread. It frees itself when it has ended.
 class TMailThread : public QThread
 {
     Q_OBJECT
@@ -62,9 +61,26 @@ private:
     TInterruptibleWinsock FSockets;
 };
 
+// A worker whose operation reports through TEvents: the status texts and failures of the
+// operation become the worker's signals here, the same for the three workers. A worker class
+// keeps its request itself and aborts itself in its own destructor, so that its body never
+// runs on a half-destroyed object.
+template <class TEvents> class TMailThreadOf : public TMailThread, protected TEvents
+{
+protected:
+    using TMailThread::TMailThread;
+
+private:
+    void Status(const std::string& text) final { PostStatus(text); }
+    void Failure(const std::string& text, TFailureReport report) final
+    {
+        PostFailure(text, report);
+    }
+};
+
 // The worker of a mail check (CheckMail): lists the messages of every included account and
 // posts each row as it arrives.
-class TCheckMailThread : public TMailThread, private ICheckEvents
+class TCheckMailThread : public TMailThreadOf<ICheckEvents>
 {
     Q_OBJECT
 
@@ -77,8 +93,6 @@ Q_SIGNALS:
 
 private:
     void Execute(TWirePOP3& client) override;
-    void Status(const std::string& text) override;
-    void Failure(const std::string& text, TFailureReport report) override;
     void ListRow(const TMessageRow& row) override;
 
     const TCheckRequest FRequest;
@@ -86,7 +100,7 @@ private:
 
 // The worker of a message preview (RetrieveMessagePreview): fetches the beginning of one
 // message and posts the pane's texts.
-class TMsgInfoThread : public TMailThread, private IPreviewEvents
+class TMsgInfoThread : public TMailThreadOf<IPreviewEvents>
 {
     Q_OBJECT
 
@@ -99,8 +113,6 @@ Q_SIGNALS:
 
 private:
     void Execute(TWirePOP3& client) override;
-    void Status(const std::string& text) override;
-    void Failure(const std::string& text, TFailureReport report) override;
     void ShowPreview(const TMessagePreview& preview) override;
 
     const TPreviewRequest FRequest;
@@ -108,7 +120,7 @@ private:
 
 // The worker of a deletion (DeleteMessages): deletes the messages of the selected rows and
 // posts each deletion the server accepted.
-class TDeleteMsgThread : public TMailThread, private IDeleteEvents
+class TDeleteMsgThread : public TMailThreadOf<IDeleteEvents>
 {
     Q_OBJECT
 
@@ -121,8 +133,6 @@ Q_SIGNALS:
 
 private:
     void Execute(TWirePOP3& client) override;
-    void Status(const std::string& text) override;
-    void Failure(const std::string& text, TFailureReport report) override;
     void Deleted(const TMessageRow& row) override;
 
     const TDeleteRequest FRequest;

@@ -2,12 +2,15 @@
 
 #include "gui/AboutFrm.h"
 #include "gui/CheckTimer.h"
+#include "gui/Controls.h"
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
 #include "gui/MailOperations.h"
+#include "gui/MessageListItem.h"
 #include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
+#include "mail/MailPreview.h"
 
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
@@ -19,6 +22,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,6 +32,8 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStatusBar>
+#include <QStringDecoder>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -36,6 +42,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <initializer_list>
+#include <string>
 #include <utility>
 
 namespace {
@@ -64,23 +72,17 @@ struct TColumnDesign
 constexpr TColumnDesign ListColumns[] = {
     {"Account", 60}, {"From", 150}, {"Subject", 150}, {"Date", 100}, {"Size", 55}};
 
-QString Name(const char* name)
+// A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
+QString BodyLineText(const std::string& line)
 {
-    return QString::fromLatin1(name);
-}
-
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent, bool bold)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(Name(name));
-    label->setTextFormat(Qt::PlainText);
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->adjustSize();
-    return label;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder windows("windows-1252");
+    if (!windows.isValid())
+        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 } // namespace
@@ -124,8 +126,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     });
 
     FormCreate();
-    FMailOperationsController = std::make_unique<TMailOperationsController>(*this);
-    SetMailOperations(FMailOperationsController->Operations());
+    FMailOperationsController = std::make_unique<TMailOperationsController>(*this, *FConfiguration);
     tmOnlineDetection->start();
 }
 
@@ -137,9 +138,8 @@ TMainForm::~TMainForm()
 QAction* TMainForm::MakeAction(const char* name, const char* category, const QString& caption,
                                const QString& hint, int imageIndex, void (TMainForm::*handler)())
 {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(Name(name));
-    action->setProperty("Category", Name(category));
+    auto* action = Controls::Named(new QAction(caption, this), name);
+    action->setProperty("Category", QString::fromLatin1(category));
     action->setProperty("Hint", hint);
     action->setProperty("ImageIndex", imageIndex);
     if (!hint.isEmpty())
@@ -198,8 +198,7 @@ void TMainForm::CreateActions()
 // and image and runs the action.
 QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, QAction* action)
 {
-    auto* item = new QAction(menu);
-    item->setObjectName(Name(name));
+    auto* item = Controls::Named(new QAction(menu), name);
     const auto follow = [item, action] {
         item->setText(action->text());
         item->setIcon(action->icon());
@@ -216,7 +215,7 @@ QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, QAction* action)
 
 void TMainForm::AddMenuSeparator(QMenu* menu, const char* name)
 {
-    menu->addSeparator()->setObjectName(Name(name));
+    Controls::Named(menu->addSeparator(), name);
 }
 
 void TMainForm::CreateMenus()
@@ -277,8 +276,7 @@ void TMainForm::CreateMenus()
 // A button shows its own hint, or its action's when it has none.
 void TMainForm::AddToolButton(const char* name, QAction* action, const QString& hint)
 {
-    auto* button = new QToolButton(tbMainForm);
-    button->setObjectName(Name(name));
+    auto* button = Controls::Named(new QToolButton(tbMainForm), name);
     button->setDefaultAction(action);
     button->setAutoRaise(true);
     button->setIconSize(tbMainForm->iconSize());
@@ -321,8 +319,7 @@ void TMainForm::CreateClientArea()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnlTopSpacer = new QFrame(client);
-    pnlTopSpacer->setObjectName(QStringLiteral("pnlTopSpacer"));
+    pnlTopSpacer = Controls::Panel("pnlTopSpacer", client);
     pnlTopSpacer->setFixedHeight(3);
     layout->addWidget(pnlTopSpacer);
 
@@ -334,8 +331,7 @@ void TMainForm::CreateClientArea()
     pnlMainForm->installEventFilter(this);
     layout->addWidget(pnlMainForm, 1);
 
-    pnlNotification = new QFrame(pnlMainForm);
-    pnlNotification->setObjectName(QStringLiteral("pnlNotification"));
+    pnlNotification = Controls::Panel("pnlNotification", pnlMainForm);
     pnlNotification->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     pnlNotification->setMinimumHeight(MinListPaneHeight);
     pnlNotification->setGeometry(0, 0, DesignWidth, DesignNotificationHeight);
@@ -354,7 +350,7 @@ void TMainForm::CreateClientArea()
     lvNotification->setContextMenuPolicy(Qt::CustomContextMenu);
     QStringList captions;
     for (const TColumnDesign& column : ListColumns)
-        captions.append(Name(column.Caption));
+        captions.append(QString::fromLatin1(column.Caption));
     lvNotification->setHeaderLabels(captions);
     lvNotification->header()->setSectionsClickable(false);
     lvNotification->header()->setStretchLastSection(false);
@@ -387,8 +383,7 @@ void TMainForm::CreateClientArea()
 
 void TMainForm::CreateMessagePane()
 {
-    pnlMessage = new QFrame(pnlMainForm);
-    pnlMessage->setObjectName(QStringLiteral("pnlMessage"));
+    pnlMessage = Controls::Panel("pnlMessage", pnlMainForm);
     pnlMessage->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     auto* layout = new QVBoxLayout(pnlMessage);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -403,16 +398,24 @@ void TMainForm::CreateMessagePane()
     pnlMessagePreviewTitle = new QWidget(pnlheader);
     pnlMessagePreviewTitle->setObjectName(QStringLiteral("pnlMessagePreviewTitle"));
     lblFromTitle =
-        MakeLabel("lblFromTitle", QStringLiteral("From: "), pnlMessagePreviewTitle, true);
-    lblToTitle = MakeLabel("lblToTitle", QStringLiteral("To: "), pnlMessagePreviewTitle, true);
+        Controls::Label("lblFromTitle", QStringLiteral("From: "), pnlMessagePreviewTitle);
+    lblToTitle = Controls::Label("lblToTitle", QStringLiteral("To: "), pnlMessagePreviewTitle);
     lblSubjectTitle =
-        MakeLabel("lblSubjectTitle", QStringLiteral("Subject: "), pnlMessagePreviewTitle, true);
-    lblAttachmentsTitle = MakeLabel("lblAttachmentsTitle", QStringLiteral("Attachments:"),
-                                    pnlMessagePreviewTitle, true);
-    lblFrom = MakeLabel("lblFrom", {}, pnlMessagePreviewTitle, false);
-    lblTo = MakeLabel("lblTo", {}, pnlMessagePreviewTitle, false);
-    lblSubject = MakeLabel("lblSubject", {}, pnlMessagePreviewTitle, false);
-    lblAttachments = MakeLabel("lblAttachments", {}, pnlMessagePreviewTitle, false);
+        Controls::Label("lblSubjectTitle", QStringLiteral("Subject: "), pnlMessagePreviewTitle);
+    lblAttachmentsTitle = Controls::Label("lblAttachmentsTitle", QStringLiteral("Attachments:"),
+                                          pnlMessagePreviewTitle);
+    lblFrom = Controls::Label("lblFrom", {}, pnlMessagePreviewTitle);
+    lblTo = Controls::Label("lblTo", {}, pnlMessagePreviewTitle);
+    lblSubject = Controls::Label("lblSubject", {}, pnlMessagePreviewTitle);
+    lblAttachments = Controls::Label("lblAttachments", {}, pnlMessagePreviewTitle);
+    for (QLabel* caption : {lblFromTitle, lblToTitle, lblSubjectTitle, lblAttachmentsTitle}) {
+        QFont bold = caption->font();
+        bold.setBold(true);
+        caption->setFont(bold);
+    }
+    for (QLabel* label : {lblFromTitle, lblToTitle, lblSubjectTitle, lblAttachmentsTitle, lblFrom,
+                          lblTo, lblSubject, lblAttachments})
+        label->adjustSize();
     // The captions of the first column share one width, so both values start in line.
     const int captionWidth = std::max(lblFromTitle->width(), lblSubjectTitle->width());
     const int rowHeight = lblFromTitle->height();
@@ -455,9 +458,8 @@ void TMainForm::CreateStatusBar()
     stbMainForm->setSizeGripEnabled(true);
     // Permanent widgets, so that no passing status tip ever hides a panel's text.
     for (int panel = 0; panel < StatusPanelCount; ++panel) {
-        auto* label = new QLabel(stbMainForm);
-        label->setObjectName(QStringLiteral("stbMainFormPanel%1").arg(panel));
-        label->setTextFormat(Qt::PlainText);
+        const QByteArray name = "stbMainFormPanel" + QByteArray::number(panel);
+        QLabel* label = Controls::Label(name.constData(), {}, stbMainForm);
         label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         label->setIndent(2);
         const bool last = panel == StatusPanelCount - 1;
@@ -519,11 +521,6 @@ QMenu* TMainForm::createPopupMenu()
     return nullptr;
 }
 
-void TMainForm::SetMailOperations(TMailOperations operations)
-{
-    FOperations = std::move(operations);
-}
-
 QString TMainForm::StatusText(int panel) const
 {
     return panel >= 0 && panel < FStatusPanels.size() ? FStatusPanels[panel]->text() : QString();
@@ -549,7 +546,6 @@ void TMainForm::SetTrayHint(const QString& text)
 void TMainForm::FormCreate()
 {
     ExitRequested = false;
-    LastTotal = 0;
     auto checkTimer = std::make_unique<TCheckTimer>();
     FCheckTimer = checkTimer.get();
     connect(&FCheckTimer->Timer(), &QTimer::timeout, this, &TMainForm::tmCheckMailTimer);
@@ -562,7 +558,6 @@ void TMainForm::FormCreate()
 
     ShowMessagePreview();
     HideMessagePreview();
-    Busy = false;
     WasOnline = false;
 }
 
@@ -872,6 +867,81 @@ void TMainForm::WirePOP3Status(const QString& text)
     SetTrayHint(text);
 }
 
+int TMainForm::MessageCount() const
+{
+    return lvNotification->topLevelItemCount();
+}
+
+std::vector<TMessageRow> TMainForm::SelectedMessages() const
+{
+    std::vector<TMessageRow> rows;
+    for (int index = 0; index < lvNotification->topLevelItemCount(); ++index) {
+        QTreeWidgetItem* item = lvNotification->topLevelItem(index);
+        const TMessageListItem* row = TMessageListItem::Of(item);
+        if (item->isSelected() && row != nullptr && row->Account())
+            rows.push_back(row->Row());
+    }
+    return rows;
+}
+
+void TMainForm::BeginCheck()
+{
+    Q_EMIT TrayAnimationChanged(false);
+    HideMessagePreview();
+    lvNotification->clear();
+    for (int panel = 0; panel < StatusPanelCount; ++panel)
+        SetStatusText(panel, {});
+}
+
+void TMainForm::AddMessage(const TMessageRow& row)
+{
+    lvNotification->addTopLevelItem(new TMessageListItem(row));
+}
+
+void TMainForm::ShowPreview(const TMessagePreview& preview)
+{
+    ShowMessagePreview();
+    lblFrom->setText(QString::fromStdString(preview.From));
+    lblTo->setText(QString::fromStdString(preview.To));
+    lblTo->setToolTip(QString::fromStdString(preview.ToHint));
+    lblSubject->setText(QString::fromStdString(preview.Subject));
+    const bool attachments = !preview.Attachments.empty();
+    lblAttachments->setText(QString::fromStdString(preview.AttachmentsText));
+    lblAttachments->setToolTip(QString::fromStdString(preview.AttachmentsHint));
+    lblAttachmentsTitle->setVisible(attachments);
+    lblAttachments->setVisible(attachments);
+    LayoutMessagePreviewTitle();
+
+    QStringList body;
+    for (const std::string& line : preview.Body)
+        body.append(BodyLineText(line));
+    memMessage->clear();
+    memMessage->setPlainText(body.join(u'\n'));
+    QTextCursor caret = memMessage->textCursor();
+    caret.movePosition(QTextCursor::Start);
+    memMessage->setTextCursor(caret);
+    memMessage->ensureCursorVisible();
+}
+
+bool TMainForm::ConfirmDeletion()
+{
+    return FDialogs.AskYesNo(
+        this, QStringLiteral("Are you sure you want to delete the selected message(s)?"));
+}
+
+// The sound plays only for a file that is there, and only while the list shows mail.
+void TMainForm::AnnounceMail()
+{
+    const TNotification& notification = FConfiguration->Notification;
+    Q_EMIT TrayAnimationChanged(true);
+    if (notification.StartClient)
+        actNotificationStartMailClient->trigger();
+    const QFileInfo sound(QString::fromStdString(notification.Sound));
+    if (notification.PlaySound && !notification.Sound.empty() && sound.exists() && !sound.isDir() &&
+        lvNotification->topLevelItemCount() > 0)
+        Q_EMIT NotificationSoundRequested(sound.filePath());
+}
+
 bool TMainForm::IsOnline() const
 {
     return FConnectionDetector.IsOnline(FConfiguration->Connection);
@@ -888,53 +958,24 @@ void TMainForm::ReportOffline()
     SetTrayHint(text);
 }
 
-// The timer runs afterwards in every case, also when interval checking was off before.
-void TMainForm::RestartCheckTimer()
-{
-    FCheckTimer->SetEnabled(false);
-    FCheckTimer->SetEnabled(true);
-}
-
 void TMainForm::actNotificationCheckNowExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy) {
-        if (FOperations.StartCheck)
-            FOperations.StartCheck();
-    } else if (!online) {
-        ReportOffline();
-    }
-    RestartCheckTimer();
+    FMailOperationsController->CheckNow();
 }
 
 void TMainForm::actViewMessagePreviewExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy && !lvNotification->selectedItems().isEmpty()) {
-        if (FOperations.StartPreview)
-            FOperations.StartPreview();
-    } else if (!online) {
-        ReportOffline();
-    }
+    FMailOperationsController->PreviewMessage();
 }
 
 void TMainForm::actNotificationDeleteMessagesExecute()
 {
-    const bool online = IsOnline();
-    if (online && !Busy && !lvNotification->selectedItems().isEmpty()) {
-        if (FDialogs.AskYesNo(
-                this, QStringLiteral("Are you sure you want to delete the selected message(s)?")) &&
-            FOperations.StartDelete)
-            FOperations.StartDelete();
-    } else if (!online) {
-        ReportOffline();
-    }
+    FMailOperationsController->DeleteSelected();
 }
 
 void TMainForm::actNotificationStopExecute()
 {
-    if (FOperations.Cancel)
-        FOperations.Cancel();
+    FMailOperationsController->Stop();
 }
 
 void TMainForm::actNotificationSelectAllExecute()

@@ -2,6 +2,7 @@
 
 #include "gui/Dialogs.h"
 #include "gui/LogList.h"
+#include "gui/MailView.h"
 
 #include "config/Data.h"
 #include "config/PassCrypt.h"
@@ -15,7 +16,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,20 +40,10 @@ class TSplitterBar;
 class TTrayIcon;
 class TVersionForm;
 
-// The mail operations the window starts: the check, the preview of the first selected row and
-// the deletion of the selected rows. Each sets Busy for as long as it runs.
-struct TMailOperations
-{
-    std::function<void()> StartCheck;
-    std::function<void()> StartPreview;
-    std::function<void()> StartDelete;
-    // Asks every operation under way to stop at its next check point.
-    std::function<void()> Cancel;
-};
-
-// The main window and the program's controller: it owns the configuration, the message list,
-// the action log and the two timers, and routes every menu, toolbar, tray and timer event.
-class TMainForm : public QMainWindow
+// The main window: it owns the configuration, the message list, the action log and the two
+// timers, routes every menu, toolbar, tray and timer event, and shows the mail operations that
+// its controller runs.
+class TMainForm : public QMainWindow, public IMailView
 {
     Q_OBJECT
 
@@ -72,10 +62,8 @@ public:
     // Asks whether the computer is online, for the configuration's connection options.
     TConnectionDetector& ConnectionDetector() { return FConnectionDetector; }
     TCheckTimer& CheckTimer() { return *FCheckTimer; }
-    // The workers of the check, the preview and the deletion; the window's operations unless
-    // SetMailOperations replaced them.
+    // Runs the check, the preview and the deletion, and holds Busy, ErrorCount and LastTotal.
     TMailOperationsController& MailOperationsController() { return *FMailOperationsController; }
-    void SetMailOperations(TMailOperations operations);
     // While the tray icon is not on the desktop, closing the window minimises it instead of
     // hiding it, since nothing else could bring the window back. The tray icon keeps this up
     // to date as the desktop's tray comes and goes.
@@ -85,24 +73,22 @@ public:
     void StartInTray(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
     QString StatusText(int panel) const;
-    void SetStatusText(int panel, const QString& text);
+    void SetStatusText(int panel, const QString& text) override;
     QString TrayHint() const { return FTrayHint; }
-    void SetTrayHint(const QString& text);
+    void SetTrayHint(const QString& text) override;
 
-    void ReportOffline();
-    void RestartCheckTimer();
+    void ReportOffline() override;
     void ShowMessagePreview();
     void HideMessagePreview();
     bool MessagePreviewShown() const;
     // Places the preview's second column after the texts of the first.
     void LayoutMessagePreviewTitle();
-    // Appends to the action log while the Log option is on.
-    void AddLogEntry(const QString& text);
+    void AddLogEntry(const QString& text) override;
     // Centres a dialog on this window.
     void PlaceDialog(QWidget* dialog) const;
 
-    // Handlers, public so that the tray icon, the operations and the tests reach them.
-    void WirePOP3Status(const QString& text);
+    // Handlers, public so that the tray icon and the tests reach them.
+    void WirePOP3Status(const QString& text) override;
     void TrayIconDblClick();
     void tmCheckMailTimer();
     void tmOnlineDetectionTimer();
@@ -131,9 +117,6 @@ public:
 
     bool ExitRequested = false;
     TLogList LogList;
-    std::int32_t ErrorCount = 0;
-    std::int32_t LastTotal = 0;
-    bool Busy = false;
     std::int32_t NotificationHeight = 0;
     bool WasOnline = false;
 
@@ -199,6 +182,15 @@ protected:
     QMenu* createPopupMenu() override;
 
 private:
+    bool IsOnline() const override;
+    int MessageCount() const override;
+    std::vector<TMessageRow> SelectedMessages() const override;
+    void BeginCheck() override;
+    void AddMessage(const TMessageRow& row) override;
+    void ShowPreview(const TMessagePreview& preview) override;
+    bool ConfirmDeletion() override;
+    void AnnounceMail() override;
+
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -233,7 +225,6 @@ private:
     void SavePlacement();
     // Saves what the window keeps in the store; a failure is shown, never thrown.
     void SaveLayout(bool withPaneValues);
-    bool IsOnline() const;
 
     TKeyStore& FStore;
     TDialogs FDialogs;
@@ -241,7 +232,6 @@ private:
     std::unique_ptr<TConfiguration> FConfiguration;
     TConnectionDetector FConnectionDetector;
     TCheckTimer* FCheckTimer = nullptr;
-    TMailOperations FOperations;
     bool FTrayIconShown = false;
     QString FTrayHint;
     QString FLastSaveError;

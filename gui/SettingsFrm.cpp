@@ -1,5 +1,7 @@
 #include "gui/SettingsFrm.h"
 
+#include "gui/Controls.h"
+
 #include "config/Data.h"
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
@@ -55,8 +57,6 @@ constexpr int ClientHeight = 313;
 constexpr int TreeWidth = 125;
 constexpr int TreeGap = 6;
 constexpr int BottomHeight = 45;
-constexpr int ButtonWidth = 75;
-constexpr int ButtonHeight = 25;
 constexpr int MinuteMs = 60000;
 
 const QString AccountsText = QStringLiteral("Accounts");
@@ -89,22 +89,9 @@ bool ParseInteger(const QString& text, std::int32_t& value)
     return ok;
 }
 
-template <class TWidget> TWidget* Named(TWidget* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent)
-{
-    auto* label = Named(new QLabel(text, parent), name);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 QLineEdit* MakeEdit(const char* name, QWidget* parent)
 {
-    return Named(new QLineEdit(parent), name);
+    return Controls::Named(new QLineEdit(parent), name);
 }
 
 // An edit that can be switched off shows the button-face colour while it is.
@@ -126,30 +113,15 @@ QLineEdit* MakePasswordEdit(const char* name, QWidget* parent)
     return edit;
 }
 
-QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* button = Named(new QPushButton(caption, parent), name);
-    button->setFixedSize(ButtonWidth, ButtonHeight);
-    button->setAutoDefault(false);
-    return button;
-}
-
 QSpinBox* MakeSpinEdit(const char* name, int minimum, int maximum, QWidget* parent)
 {
-    auto* spin = Named(new QSpinBox(parent), name);
+    auto* spin = Controls::Named(new QSpinBox(parent), name);
     spin->setRange(minimum, maximum);
     // Out of range, or no number at all, becomes the nearest bound when the focus leaves;
     // an empty or unreadable text thus counts as the lower bound.
     spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     spin->setFixedWidth(64);
     return spin;
-}
-
-QLabel* MakeNote(const char* name, const QString& text, QWidget* parent)
-{
-    QLabel* label = MakeLabel(name, text, parent);
-    label->setWordWrap(true);
-    return label;
 }
 
 // The port as typed; a text that is no whole number puts the default port back into the box.
@@ -204,7 +176,7 @@ QGridLayout* MakeAccountGrid(QWidget* page, const char* prefix, QLineEdit* name,
     QLineEdit* edits[] = {name, host, port, user, password};
     for (int row = 0; row < 5; ++row) {
         const QByteArray labelName = QByteArray("lbl") + prefix + suffixes[row];
-        QLabel* label = MakeLabel(labelName.constData(), labels[row], page);
+        QLabel* label = Controls::Label(labelName.constData(), labels[row], page);
         label->setBuddy(edits[row]);
         grid->addWidget(label, row, 0);
         if (edits[row] == port) {
@@ -242,7 +214,7 @@ TSettingsForm::TSettingsForm(TKeyStore& store, TDialogs dialogs, TStartupShortcu
 
     auto* sections = new QHBoxLayout;
     sections->setSpacing(TreeGap);
-    tvOptionExplorer = Named(new QTreeWidget(this), "tvOptionExplorer");
+    tvOptionExplorer = Controls::Named(new QTreeWidget(this), "tvOptionExplorer");
     tvOptionExplorer->setFixedWidth(TreeWidth);
     tvOptionExplorer->setHeaderHidden(true);
     tvOptionExplorer->setColumnCount(1);
@@ -257,23 +229,21 @@ TSettingsForm::TSettingsForm(TKeyStore& store, TDialogs dialogs, TStartupShortcu
     tvOptionExplorer->viewport()->installEventFilter(this);
     sections->addWidget(tvOptionExplorer);
 
-    nbSections = Named(new QStackedWidget(this), "nbSections");
+    nbSections = Controls::Named(new QStackedWidget(this), "nbSections");
     nbSections->setMinimumSize(ClientWidth - TreeWidth - TreeGap, ClientHeight - BottomHeight);
     // The pages' handlers act on a configuration: none can run before one is attached.
     nbSections->setEnabled(false);
     sections->addWidget(nbSections, 1);
     layout->addLayout(sections, 1);
 
-    auto* pnlBottom = Named(new QWidget(this), "pnlBottom");
+    auto* pnlBottom = Controls::Named(new QWidget(this), "pnlBottom");
     pnlBottom->setFixedHeight(BottomHeight);
     auto* bottomLayout = new QVBoxLayout(pnlBottom);
     bottomLayout->setContentsMargins(0, 8, 0, 6);
-    bvlBottom = Named(new QFrame(pnlBottom), "bvlBottom");
-    bvlBottom->setFrameShape(QFrame::HLine);
-    bvlBottom->setFrameShadow(QFrame::Sunken);
+    bvlBottom = Controls::Bevel("bvlBottom", pnlBottom);
     bottomLayout->addWidget(bvlBottom);
     bottomLayout->addStretch(1);
-    btnClose = MakeButton("btnClose", QStringLiteral("Close"), pnlBottom);
+    btnClose = Controls::FixedButton("btnClose", QStringLiteral("Close"), pnlBottom);
     bottomLayout->addWidget(btnClose, 0, Qt::AlignRight);
     layout->addWidget(pnlBottom);
 
@@ -297,13 +267,13 @@ TSettingsForm::~TSettingsForm()
 // an active window caption.
 QWidget* TSettingsForm::CreatePage(const char* name, const QString& title, QLabel*& titleLabel)
 {
-    auto* page = Named(new QWidget(nbSections), name);
+    auto* page = Controls::Named(new QWidget(nbSections), name);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
 
     const QByteArray stripName = QByteArray("pnl") + name + "Title";
-    auto* strip = Named(new QFrame(page), stripName.constData());
+    auto* strip = Controls::Named(new QFrame(page), stripName.constData());
     strip->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     strip->setAutoFillBackground(true);
     QPalette palette = strip->palette();
@@ -314,7 +284,7 @@ QWidget* TSettingsForm::CreatePage(const char* name, const QString& title, QLabe
     auto* stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(4, 3, 4, 3);
     const QByteArray labelName = QByteArray("lbl") + name + "Title";
-    titleLabel = MakeLabel(labelName.constData(), title, strip);
+    titleLabel = Controls::Label(labelName.constData(), title, strip);
     titleLabel->setAlignment(Qt::AlignCenter);
     QFont font = titleLabel->font();
     font.setPointSize(10);
@@ -339,10 +309,10 @@ void TSettingsForm::CreateNewAccountPage()
     edtNewPassword = MakePasswordEdit("edtNewPassword", page);
     layout->addLayout(MakeAccountGrid(page, "New", edtNewAccountName, edtNewHost, edtNewPort,
                                       edtNewUserID, edtNewPassword));
-    cbNewInclude = Named(new QCheckBox(IncludeText, page), "cbNewInclude");
+    cbNewInclude = Controls::Named(new QCheckBox(IncludeText, page), "cbNewInclude");
     layout->addWidget(cbNewInclude);
     layout->addStretch(1);
-    btnSaveNewAccount = MakeButton("btnSaveNewAccount", QStringLiteral("Save"), page);
+    btnSaveNewAccount = Controls::FixedButton("btnSaveNewAccount", QStringLiteral("Save"), page);
     layout->addWidget(btnSaveNewAccount, 0, Qt::AlignRight);
     edtNewPort->setText(QStringLiteral("110"));
     cbNewInclude->setChecked(true);
@@ -359,13 +329,13 @@ void TSettingsForm::CreateAccountPage()
     edtPassword = MakePasswordEdit("edtPassword", page);
     layout->addLayout(
         MakeAccountGrid(page, "", edtAccountName, edtHost, edtPort, edtUserID, edtPassword));
-    cbInclude = Named(new QCheckBox(IncludeText, page), "cbInclude");
+    cbInclude = Controls::Named(new QCheckBox(IncludeText, page), "cbInclude");
     layout->addWidget(cbInclude);
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    btnDeleteAccount = MakeButton("btnDeleteAccount", QStringLiteral("Delete"), page);
-    btnSaveAccount = MakeButton("btnSaveAccount", QStringLiteral("Save"), page);
+    btnDeleteAccount = Controls::FixedButton("btnDeleteAccount", QStringLiteral("Delete"), page);
+    btnSaveAccount = Controls::FixedButton("btnSaveAccount", QStringLiteral("Save"), page);
     buttons->addWidget(btnDeleteAccount);
     buttons->addWidget(btnSaveAccount);
     layout->addLayout(buttons);
@@ -376,22 +346,23 @@ void TSettingsForm::CreateApplicationPage()
     QLabel* title = nullptr;
     QWidget* page = CreatePage("Application", QStringLiteral("A p p l i c a t i o n"), title);
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
-    cbStartup = Named(new QCheckBox(QStringLiteral("Start Mailbeacon at Windows startup"), page),
-                      "cbStartup");
+    cbStartup = Controls::Named(
+        new QCheckBox(QStringLiteral("Start Mailbeacon at Windows startup"), page), "cbStartup");
     layout->addWidget(cbStartup);
 
     // The list reads as the start of a sentence that the two labels end.
     auto* trayGrid = new QGridLayout;
     trayGrid->setHorizontalSpacing(8);
     trayGrid->setVerticalSpacing(2);
-    cmbTrayIconAction = Named(new QComboBox(page), "cmbTrayIconAction");
+    cmbTrayIconAction = Controls::Named(new QComboBox(page), "cmbTrayIconAction");
     // Already in sorted order, so each item's index is its option value.
     cmbTrayIconAction->addItems({QStringLiteral("Check mail"), QStringLiteral("Show Mailbeacon"),
                                  QStringLiteral("Start mail client")});
     cmbTrayIconAction->setEditable(false);
-    lblDoubleClick = MakeLabel("lblDoubleClick", QStringLiteral("when I double click on"), page);
+    lblDoubleClick =
+        Controls::Label("lblDoubleClick", QStringLiteral("when I double click on"), page);
     lblSystemTray =
-        MakeLabel("lblSystemTray", QStringLiteral("Mailbeacon's system tray icon"), page);
+        Controls::Label("lblSystemTray", QStringLiteral("Mailbeacon's system tray icon"), page);
     trayGrid->addWidget(cmbTrayIconAction, 0, 0);
     trayGrid->addWidget(lblDoubleClick, 0, 1);
     trayGrid->addWidget(lblSystemTray, 1, 1);
@@ -405,17 +376,20 @@ void TSettingsForm::CreateApplicationPage()
     previewGrid->setVerticalSpacing(4);
     SpinEditMessagePreview = MakeSpinEdit("SpinEditMessagePreview", 1, 100, page);
     SpinEditMessagePreview->setValue(20);
-    previewGrid->addWidget(
-        MakeLabel("lblMessagePreview", QStringLiteral("Message Preview retreives the first"), page),
-        0, 0, 1, 3);
+    previewGrid->addWidget(Controls::Label("lblMessagePreview",
+                                           QStringLiteral("Message Preview retreives the first"),
+                                           page),
+                           0, 0, 1, 3);
     previewGrid->addWidget(SpinEditMessagePreview, 1, 0);
     previewGrid->addWidget(
-        MakeLabel("lblMessagePreviewLines", QStringLiteral("lines of the message"), page), 1, 1);
+        Controls::Label("lblMessagePreviewLines", QStringLiteral("lines of the message"), page), 1,
+        1);
     previewGrid->setColumnStretch(2, 1);
     layout->addLayout(previewGrid);
     layout->addSpacing(8);
 
-    cbLog = Named(new QCheckBox(QStringLiteral("Log Mailbeacon's activities"), page), "cbLog");
+    cbLog = Controls::Named(new QCheckBox(QStringLiteral("Log Mailbeacon's activities"), page),
+                            "cbLog");
     layout->addWidget(cbLog);
     layout->addStretch(1);
 }
@@ -429,33 +403,36 @@ void TSettingsForm::CreateConnectionPage()
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(4);
     grid->setColumnMinimumWidth(0, 18);
-    rbDialUp = Named(new QRadioButton(QStringLiteral("Dial-Up"), page), "rbDialUp");
+    rbDialUp = Controls::Named(new QRadioButton(QStringLiteral("Dial-Up"), page), "rbDialUp");
     grid->addWidget(rbDialUp, 0, 0, 1, 2);
-    grid->addWidget(MakeNote("lblDialUp",
-                             QStringLiteral("Mailbeacon will check for new messages only if you "
-                                            "are connected to the Internet.  It will not "
-                                            "initiate an Internet connection."),
-                             page),
-                    1, 1);
-    rbDirect = Named(new QRadioButton(QStringLiteral("Direct"), page), "rbDirect");
+    grid->addWidget(
+        Controls::Note("lblDialUp",
+                       QStringLiteral("Mailbeacon will check for new messages only if you "
+                                      "are connected to the Internet.  It will not "
+                                      "initiate an Internet connection."),
+                       page),
+        1, 1);
+    rbDirect = Controls::Named(new QRadioButton(QStringLiteral("Direct"), page), "rbDirect");
     grid->addWidget(rbDirect, 2, 0, 1, 2);
-    grid->addWidget(MakeNote("lblDirect",
-                             QStringLiteral("Mailbeacon assume you have a permanent connection to "
-                                            "the Internet.  Proxy settings can be used to check "
-                                            "for the latest version."),
-                             page),
-                    3, 1);
+    grid->addWidget(
+        Controls::Note("lblDirect",
+                       QStringLiteral("Mailbeacon assume you have a permanent connection to "
+                                      "the Internet.  Proxy settings can be used to check "
+                                      "for the latest version."),
+                       page),
+        3, 1);
     layout->addLayout(grid);
 
-    cbUseProxy = Named(new QCheckBox(QStringLiteral("Use a proxy server"), page), "cbUseProxy");
+    cbUseProxy =
+        Controls::Named(new QCheckBox(QStringLiteral("Use a proxy server"), page), "cbUseProxy");
     layout->addWidget(cbUseProxy);
     auto* proxyRow = new QHBoxLayout;
     proxyRow->setContentsMargins(22, 0, 0, 0);
     edtProxy = MakeSwitchedEdit("edtProxy", page);
     edtProxyPort = MakeSwitchedEdit("edtProxyPort", page);
     edtProxyPort->setFixedWidth(56);
-    QLabel* proxyLabel = MakeLabel("lblProxy", QStringLiteral("Proxy"), page);
-    QLabel* portLabel = MakeLabel("lblProxyPort", QStringLiteral("Port"), page);
+    QLabel* proxyLabel = Controls::Label("lblProxy", QStringLiteral("Proxy"), page);
+    QLabel* portLabel = Controls::Label("lblProxyPort", QStringLiteral("Port"), page);
     proxyLabel->setBuddy(edtProxy);
     portLabel->setBuddy(edtProxyPort);
     proxyRow->addWidget(proxyLabel);
@@ -476,41 +453,42 @@ void TSettingsForm::CreateNotificationPage()
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
 
     auto* intervalRow = new QHBoxLayout;
-    cbCheckMail =
-        Named(new QCheckBox(QStringLiteral("Check for messages every"), page), "cbCheckMail");
+    cbCheckMail = Controls::Named(new QCheckBox(QStringLiteral("Check for messages every"), page),
+                                  "cbCheckMail");
     SpinEdit = MakeSpinEdit("SpinEdit", 1, 1440, page);
     intervalRow->addWidget(cbCheckMail);
     intervalRow->addWidget(SpinEdit);
-    intervalRow->addWidget(MakeLabel("lblMinutes", QStringLiteral("minute(s)"), page));
+    intervalRow->addWidget(Controls::Label("lblMinutes", QStringLiteral("minute(s)"), page));
     intervalRow->addStretch(1);
     layout->addLayout(intervalRow);
     cbNotifyOnlyWhenNew =
-        Named(new QCheckBox(QStringLiteral("Notify ONLY when NEW messages arrive"), page),
-              "cbNotifyOnlyWhenNew");
+        Controls::Named(new QCheckBox(QStringLiteral("Notify ONLY when NEW messages arrive"), page),
+                        "cbNotifyOnlyWhenNew");
     layout->addWidget(cbNotifyOnlyWhenNew);
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     grid->setColumnMinimumWidth(0, 16);
-    cbSound =
-        Named(new QCheckBox(QStringLiteral("Play sound when messages arrive"), page), "cbSound");
+    cbSound = Controls::Named(
+        new QCheckBox(QStringLiteral("Play sound when messages arrive"), page), "cbSound");
     grid->addWidget(cbSound, 0, 0, 1, 4);
-    QLabel* soundLabel = MakeLabel("lblSound", QStringLiteral("Wave file"), page);
+    QLabel* soundLabel = Controls::Label("lblSound", QStringLiteral("Wave file"), page);
     edtSound = MakeSwitchedEdit("edtSound", page);
-    btnSoundBrowse = MakeButton("btnSoundBrowse", QStringLiteral("Browse"), page);
+    btnSoundBrowse = Controls::FixedButton("btnSoundBrowse", QStringLiteral("Browse"), page);
     soundLabel->setBuddy(edtSound);
     grid->addWidget(soundLabel, 1, 1);
     grid->addWidget(edtSound, 1, 2);
     grid->addWidget(btnSoundBrowse, 1, 3);
     grid->setRowMinimumHeight(2, 6);
-    cbStartClient =
-        Named(new QCheckBox(QStringLiteral("Start mail client when messages arrive"), page),
-              "cbStartClient");
+    cbStartClient = Controls::Named(
+        new QCheckBox(QStringLiteral("Start mail client when messages arrive"), page),
+        "cbStartClient");
     grid->addWidget(cbStartClient, 3, 0, 1, 4);
-    QLabel* clientLabel = MakeLabel("lblMailClient", QStringLiteral("Mail client"), page);
+    QLabel* clientLabel = Controls::Label("lblMailClient", QStringLiteral("Mail client"), page);
     edtMailClient = MakeEdit("edtMailClient", page);
-    btnMailClientBrowse = MakeButton("btnMailClientBrowse", QStringLiteral("Browse"), page);
+    btnMailClientBrowse =
+        Controls::FixedButton("btnMailClientBrowse", QStringLiteral("Browse"), page);
     clientLabel->setBuddy(edtMailClient);
     grid->addWidget(clientLabel, 4, 1);
     grid->addWidget(edtMailClient, 4, 2);

@@ -1,5 +1,7 @@
 #include "gui/VersionFrm.h"
 
+#include "gui/Controls.h"
+
 #include "config/Data.h"
 #include "desktop/ShellOpen.h"
 #include "net/HttpClient.h"
@@ -45,18 +47,10 @@ constexpr int BottomHeight = 45;
 // A version or a date is a few characters; an error page may put a megabyte on one line.
 constexpr int MaxPanelText = 256;
 
-QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 // A sunken panel showing one value; what the server sent is shown as text, never as markup.
 QLabel* MakeValuePanel(const char* name, const QString& text, QWidget* parent)
 {
-    QLabel* panel = MakeLabel(name, text, parent);
+    QLabel* panel = Controls::Label(name, text, parent);
     panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignCenter);
     // Wide enough for a date like the installed one in the desktop's font.
@@ -71,8 +65,7 @@ QLabel* MakeValuePanel(const char* name, const QString& text, QWidget* parent)
 // A group of two rows, a label and a value panel each, filled by AddRow.
 QGroupBox* MakeGroup(const char* name, const QString& caption, QWidget* parent)
 {
-    auto* group = new QGroupBox(caption, parent);
-    group->setObjectName(QString::fromLatin1(name));
+    auto* group = Controls::Named(new QGroupBox(caption, parent), name);
     group->setMinimumSize(GroupWidth, GroupHeight);
     auto* layout = new QGridLayout(group);
     layout->setContentsMargins(10, 8, 10, 10);
@@ -87,15 +80,6 @@ void AddRow(QGroupBox* group, int row, QLabel* label, QLabel* panel)
     auto* layout = static_cast<QGridLayout*>(group->layout());
     layout->addWidget(label, row, 0);
     layout->addWidget(panel, row, 1);
-}
-
-QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setMinimumSize(75, 25);
-    button->setAutoDefault(false);
-    return button;
 }
 
 QString PanelText(const std::string& line)
@@ -129,22 +113,22 @@ TVersionForm::TVersionForm(std::shared_ptr<IShellOpen> shell, QWidget* parent)
     layout->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
     layout->setSpacing(0);
 
-    pnlVersion = new QFrame(this);
-    pnlVersion->setObjectName(QStringLiteral("pnlVersion"));
+    pnlVersion = Controls::Panel("pnlVersion", this);
     gbInstalled = MakeGroup("gbInstalled", QStringLiteral("Installed"), pnlVersion);
-    lblInstalledVersion = MakeLabel("lblInstalledVersion", QStringLiteral("Version"), gbInstalled);
+    lblInstalledVersion =
+        Controls::Label("lblInstalledVersion", QStringLiteral("Version"), gbInstalled);
     pnlInstalledVersion =
         MakeValuePanel("pnlInstalledVersion", QString::fromLatin1(InstalledVersion), gbInstalled);
-    lblInstalledDate = MakeLabel("lblInstalledDate", QStringLiteral("Date"), gbInstalled);
+    lblInstalledDate = Controls::Label("lblInstalledDate", QStringLiteral("Date"), gbInstalled);
     pnlInstalledDate =
         MakeValuePanel("pnlInstalledDate", QString::fromLatin1(InstalledDate), gbInstalled);
     AddRow(gbInstalled, 0, lblInstalledVersion, pnlInstalledVersion);
     AddRow(gbInstalled, 1, lblInstalledDate, pnlInstalledDate);
 
     gbLatest = MakeGroup("gbLatest", QStringLiteral("Latest"), pnlVersion);
-    lblLatestVersion = MakeLabel("lblLatestVersion", QStringLiteral("Version"), gbLatest);
+    lblLatestVersion = Controls::Label("lblLatestVersion", QStringLiteral("Version"), gbLatest);
     pnlLatestVersion = MakeValuePanel("pnlLatestVersion", QString(), gbLatest);
-    lblLatestDate = MakeLabel("lblLatestDate", QStringLiteral("Date"), gbLatest);
+    lblLatestDate = Controls::Label("lblLatestDate", QStringLiteral("Date"), gbLatest);
     pnlLatestDate = MakeValuePanel("pnlLatestDate", QString(), gbLatest);
     AddRow(gbLatest, 0, lblLatestVersion, pnlLatestVersion);
     AddRow(gbLatest, 1, lblLatestDate, pnlLatestDate);
@@ -160,16 +144,12 @@ TVersionForm::TVersionForm(std::shared_ptr<IShellOpen> shell, QWidget* parent)
     versionLayout->addWidget(pnlStatus, 1, 0, 1, 2);
     layout->addWidget(pnlVersion, 1);
 
-    pnlBottom = new QFrame(this);
-    pnlBottom->setObjectName(QStringLiteral("pnlBottom"));
+    pnlBottom = Controls::Panel("pnlBottom", this);
     pnlBottom->setFixedHeight(BottomHeight);
-    bvlBottom = new QFrame(pnlBottom);
-    bvlBottom->setObjectName(QStringLiteral("bvlBottom"));
-    bvlBottom->setFrameShape(QFrame::HLine);
-    bvlBottom->setFrameShadow(QFrame::Sunken);
-    btnUpdate = MakeButton("btnUpdate", QStringLiteral("Update"), pnlBottom);
+    bvlBottom = Controls::Bevel("bvlBottom", pnlBottom);
+    btnUpdate = Controls::Button("btnUpdate", QStringLiteral("Update"), pnlBottom);
     btnUpdate->setEnabled(false);
-    btnClose = MakeButton("btnClose", QStringLiteral("Close"), pnlBottom);
+    btnClose = Controls::Button("btnClose", QStringLiteral("Close"), pnlBottom);
     btnClose->setDefault(true);
     auto* bottomLayout = new QVBoxLayout(pnlBottom);
     bottomLayout->setContentsMargins(0, 0, 2, 2);

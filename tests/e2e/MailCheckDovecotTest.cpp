@@ -185,7 +185,7 @@ TEST_F(MailCheckDovecotTest, WrongPasswordGivesOneErrorItsLogLineAndTheOtherAcco
     window.AddAccount("First", First->Port(), TDovecotServer::User, "not the password");
     ASSERT_TRUE(window.Check());
 
-    EXPECT_EQ(window.Form->ErrorCount, 1);
+    EXPECT_EQ(window.Form->MailOperationsController().ErrorCount, 1);
     EXPECT_EQ(window.LogActions().filter(QStringLiteral("ERROR")),
               QStringList{QStringLiteral("ERROR - Connection to First failed.")});
     ASSERT_EQ(window.RowCount(), 2);
@@ -224,13 +224,14 @@ TEST(MailCheckStopTest, StopDuringASlowAccountSkipsTheRestAndShowsTheSummary)
     form.actNotificationCheckNowExecute();
     ASSERT_TRUE(WaitFor([&] { return window.RowCount() == 1; }, 5000));
     form.findChild<QToolButton*>(QStringLiteral("tbtnCancel"))->click();
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
 
     const int rows = window.RowCount();
     EXPECT_GE(rows, 1);
     EXPECT_LE(rows, 2) << "at most the message under way when Stop came";
     EXPECT_EQ(form.StatusText(0), QStringLiteral("Total: %1").arg(rows));
-    EXPECT_EQ(form.LastTotal, rows) << "the next complete check counts the rest as new";
+    EXPECT_EQ(form.MailOperationsController().LastTotal, rows)
+        << "the next complete check counts the rest as new";
     EXPECT_TRUE(form.StatusText(2).startsWith(QStringLiteral("Mail Check completed at ")));
     EXPECT_EQ(later.Connections(), 0) << "the account after the stopped one is not visited";
     ASSERT_TRUE(slow.WaitDone());

@@ -62,7 +62,8 @@ protected:
         if (deletion == nullptr)
             return false;
         QObject::connect(deletion, &TMailThread::ErrorCounted, &form, [this] { ++DeletionErrors; });
-        const bool ended = WaitFor([&] { return checkStarted && !form.Busy; }, 20000);
+        const bool ended =
+            WaitFor([&] { return checkStarted && !form.MailOperationsController().Busy; }, 20000);
         QObject::disconnect(watch);
         return ended;
     }
@@ -96,7 +97,7 @@ TEST_F(PreviewDeleteDovecotTest, PreviewOfAMultipartMessage)
 
     Select({1});
     form.actViewMessagePreviewExecute();
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 10000));
 
     ASSERT_TRUE(form.MessagePreviewShown()) << form.StatusText(2).toStdString();
     EXPECT_EQ(form.lblFrom->text(), QStringLiteral("Smith, Ann <ann@example.org>"));

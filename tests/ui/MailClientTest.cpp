@@ -1,5 +1,6 @@
 #include "gui/MailClient.h"
 
+#include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
 
 #include "config/FileKeyStore.h"
@@ -141,7 +142,7 @@ TEST_F(TStartMailClientTest, ToolbarTrayMenuAndTrayDoubleClickStartIt)
     auto form = MakeForm(FClient);
     form->Configuration().ApplicationSettings.DoubleClick = TApplicationSettings::StartMailClient;
     // Busy does not hold it back: a check may be running.
-    form->Busy = true;
+    form->MailOperationsController().Busy = true;
     form->TrayIconDblClick();
     EXPECT_FALSE(form->isVisible()) << "a window hidden in the tray stays hidden";
 

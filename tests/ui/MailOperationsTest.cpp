@@ -1,5 +1,8 @@
 #include "gui/MailOperations.h"
 
+#include "gui/CheckTimer.h"
+#include "gui/MailView.h"
+
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/ui/MailSupport.h"
@@ -12,6 +15,10 @@
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -64,7 +71,135 @@ TCounts Expect(int total, int fresh)
     return {QStringLiteral("Total: %1").arg(total), QStringLiteral("New: %1").arg(fresh)};
 }
 
+// A view that answers the start guard's questions as a test sets them and counts what the
+// controller asks of it.
+class TGuardView : public IMailView
+{
+public:
+    bool Online = true;
+    bool Selection = false;
+    bool Answer = true;
+    // Runs while the question waits for the answer.
+    std::function<void()> WhileAsked;
+    int OfflineReports = 0;
+    int Questions = 0;
+
+    bool IsOnline() const override { return Online; }
+    int MessageCount() const override { return 0; }
+    std::vector<TMessageRow> SelectedMessages() const override
+    {
+        if (!Selection)
+            return {};
+        TMessageRow row;
+        row.Account = std::make_shared<TAccount>();
+        return {row};
+    }
+    void BeginCheck() override {}
+    void AddMessage(const TMessageRow&) override {}
+    void ShowPreview(const TMessagePreview&) override {}
+    void SetStatusText(int, const QString&) override {}
+    void SetTrayHint(const QString&) override {}
+    void WirePOP3Status(const QString&) override {}
+    void AddLogEntry(const QString&) override {}
+    void ReportOffline() override { ++OfflineReports; }
+    bool ConfirmDeletion() override
+    {
+        ++Questions;
+        if (WhileAsked)
+            WhileAsked();
+        return Answer;
+    }
+    void AnnounceMail() override {}
+};
+
 } // namespace
+
+// The start guard
+
+TEST(MailOperationsGuardTest, OneGuardDecidesForCheckPreviewAndDeletion)
+{
+    struct TCase
+    {
+        const char* Name;
+        bool Online;
+        bool Busy;
+        bool Selection;
+        // Starts of the check, the preview and the deletion.
+        int Check;
+        int Preview;
+        int Delete;
+    };
+    const TCase cases[] = {
+        {"idle with a selected row", true, false, true, 1, 1, 1},
+        {"idle with nothing selected", true, false, false, 1, 0, 0},
+        {"busy", true, true, true, 0, 0, 0},
+        {"offline", false, false, true, 0, 0, 0},
+        {"offline and busy", false, true, true, 0, 0, 0},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.Name);
+        TGuardView view;
+        view.Online = test.Online;
+        view.Selection = test.Selection;
+        TConfiguration configuration;
+        TMailOperationsController controller(view, configuration);
+        int checks = 0;
+        int previews = 0;
+        int deletes = 0;
+        TMailOperations operations;
+        operations.StartCheck = [&] { ++checks; };
+        operations.StartPreview = [&] { ++previews; };
+        operations.StartDelete = [&] { ++deletes; };
+        controller.SetOperations(operations);
+        controller.Busy = test.Busy;
+
+        controller.CheckNow();
+        controller.PreviewMessage();
+        controller.DeleteSelected();
+
+        EXPECT_EQ(checks, test.Check);
+        EXPECT_EQ(previews, test.Preview);
+        EXPECT_EQ(deletes, test.Delete);
+        EXPECT_EQ(view.Questions, test.Delete) << "the question only once the guard agrees";
+        EXPECT_EQ(view.OfflineReports, test.Online ? 0 : 3) << "offline is said, even when busy";
+        EXPECT_TRUE(configuration.Notification.CheckTimer->Enabled())
+            << "Check Now restarts the check timer whatever the guard says";
+    }
+}
+
+TEST(MailOperationsGuardTest, TheAnswerStartsTheDeletionOnlyWhileItMayStillStart)
+{
+    TGuardView view;
+    view.Selection = true;
+    TConfiguration configuration;
+    TMailOperationsController controller(view, configuration);
+    int deletes = 0;
+    TMailOperations operations;
+    operations.StartDelete = [&] { ++deletes; };
+    controller.SetOperations(operations);
+
+    view.Answer = false;
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 0) << "no";
+
+    // The check timer keeps running while the question waits.
+    view.Answer = true;
+    view.WhileAsked = [&] { controller.Busy = true; };
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 0) << "a check started meanwhile";
+    controller.Busy = false;
+
+    view.WhileAsked = [&] { view.Online = false; };
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 0) << "offline meanwhile";
+    EXPECT_EQ(view.OfflineReports, 1);
+
+    view.Online = true;
+    view.WhileAsked = nullptr;
+    controller.DeleteSelected();
+    EXPECT_EQ(deletes, 1);
+    EXPECT_EQ(view.Questions, 4);
+}
 
 // Totals and summary
 
@@ -76,7 +211,7 @@ TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
     Box.SetMessages(Mails(4));
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(4, 4)) << "first check after start";
-    EXPECT_EQ(form.LastTotal, 4);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 4);
     const QRegularExpressionMatch hint = TrayTotals.match(form.TrayHint());
     ASSERT_TRUE(hint.hasMatch()) << form.TrayHint().toStdString();
     EXPECT_EQ(hint.captured(1), QStringLiteral("4"));
@@ -95,7 +230,7 @@ TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
     Box.SetMessages(Mails(3));
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(3, 0)) << "two deleted elsewhere, one arrived";
-    EXPECT_EQ(form.LastTotal, 3);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 3);
     EXPECT_EQ(Window.RowCount(), 3);
 }
 
@@ -103,11 +238,11 @@ TEST_F(MailOperationsTest, NoAccountsGiveAnEmptySummaryAndNoNotification)
 {
     TMainForm& form = *Window.Form;
     QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
-    form.LastTotal = 2;
+    form.MailOperationsController().LastTotal = 2;
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Counts(), Expect(0, 0));
     EXPECT_TRUE(Summary.match(form.StatusText(2)).hasMatch()) << form.StatusText(2).toStdString();
-    EXPECT_EQ(form.LastTotal, 0);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 0);
     ASSERT_EQ(animation.count(), 1);
     EXPECT_FALSE(animation[0][0].toBool()) << "a check only stops the animation";
 }
@@ -125,10 +260,11 @@ TEST_F(MailOperationsTest, RowsCarryTheirTextsAndAccountAndArriveWhileTheCheckRu
     TMainForm& form = *Window.Form;
 
     form.actNotificationCheckNowExecute();
-    EXPECT_TRUE(form.Busy);
+    EXPECT_TRUE(form.MailOperationsController().Busy);
     ASSERT_TRUE(WaitFor([&] { return Window.RowCount() == 1; }, 5000));
-    EXPECT_TRUE(form.Busy) << "the first row shows before the check ends";
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    EXPECT_TRUE(form.MailOperationsController().Busy)
+        << "the first row shows before the check ends";
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
 
     ASSERT_EQ(Window.RowCount(), 2);
     const QStringList texts = Window.Texts(0);
@@ -160,7 +296,7 @@ TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanel
     form.lblFrom->setText(QStringLiteral("Someone"));
     form.memMessage->setPlainText(QStringLiteral("Body"));
     form.SetStatusText(0, QStringLiteral("Total: 9"));
-    form.ErrorCount = 7;
+    form.MailOperationsController().ErrorCount = 7;
 
     form.actNotificationCheckNowExecute();
     EXPECT_FALSE(form.MessagePreviewShown());
@@ -168,8 +304,8 @@ TEST_F(MailOperationsTest, CheckStartHidesThePreviewAndEmptiesTheListAndThePanel
     EXPECT_TRUE(form.memMessage->toPlainText().isEmpty());
     EXPECT_EQ(Window.RowCount(), 0);
     EXPECT_EQ(form.StatusText(0), QString());
-    EXPECT_EQ(form.ErrorCount, 0);
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 0);
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
     EXPECT_EQ(Window.RowCount(), 1);
     EXPECT_TRUE(form.lvNotification->selectedItems().isEmpty());
 }
@@ -188,7 +324,7 @@ TEST_F(MailOperationsTest, ListAndAccountsMayChangeUnderARunningCheck)
     form.ReportOffline();
     form.Configuration().Accounts.clear();
     EXPECT_EQ(Window.RowCount(), 0);
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000));
 
     EXPECT_EQ(Window.RowCount(), 2) << "the rows that came after";
     EXPECT_EQ(form.StatusText(0), QStringLiteral("Total: 2"));
@@ -287,7 +423,7 @@ TEST_F(MailOperationsTest, LostSessionIsCountedAndItsTextShownWithTheRowsBeforeI
 
     ASSERT_TRUE(Window.Check());
     EXPECT_EQ(Window.RowCount(), 1);
-    EXPECT_EQ(form.ErrorCount, 1);
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 1);
     const QRegularExpressionMatch summary = Summary.match(form.StatusText(2));
     ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
     EXPECT_EQ(summary.captured(1), QStringLiteral("1"));
@@ -334,7 +470,7 @@ bool PreviewRows(TMailWindow& window, std::initializer_list<int> rows)
     for (const int row : rows)
         form.lvNotification->topLevelItem(row)->setSelected(true);
     form.actViewMessagePreviewExecute();
-    return WaitFor([&] { return !form.Busy; }, 5000);
+    return WaitFor([&] { return !form.MailOperationsController().Busy; }, 5000);
 }
 
 } // namespace
@@ -394,7 +530,7 @@ TEST_F(MailOperationsTest, PreviewOfAMessageGoneSinceTheCheckShowsNothingAndLogs
 
     ASSERT_TRUE(PreviewRows(Window, {0}));
     EXPECT_FALSE(form.MessagePreviewShown());
-    EXPECT_EQ(form.ErrorCount, 1);
+    EXPECT_EQ(form.MailOperationsController().ErrorCount, 1);
     EXPECT_TRUE(
         Window.LogActions().contains(QStringLiteral("ERROR - Message Preview on Home failed.")))
         << Window.LogActions().join(u'|').toStdString();
@@ -416,7 +552,7 @@ TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
 
     Window.Dialogs.Answer = false;
     form.actNotificationDeleteMessagesExecute();
-    EXPECT_FALSE(form.Busy);
+    EXPECT_FALSE(form.MailOperationsController().Busy);
     EXPECT_EQ(
         Window.Dialogs.Questions,
         QStringList{QStringLiteral("Are you sure you want to delete the selected message(s)?")});
@@ -425,8 +561,9 @@ TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
 
     Window.Dialogs.Answer = true;
     form.actNotificationDeleteMessagesExecute();
-    EXPECT_TRUE(form.Busy);
-    ASSERT_TRUE(WaitFor([&] { return Server.Connections() == 3 && !form.Busy; }, 10000))
+    EXPECT_TRUE(form.MailOperationsController().Busy);
+    ASSERT_TRUE(WaitFor(
+        [&] { return Server.Connections() == 3 && !form.MailOperationsController().Busy; }, 10000))
         << "the deletion, then the refreshing check";
     EXPECT_EQ(Box.Messages(), std::vector<std::string>{Mail("message 2")});
     EXPECT_EQ(Window.RowCount(), 1);
@@ -447,11 +584,39 @@ TEST_F(MailOperationsTest, StoppedDeletionRunsNoRefreshingCheck)
     });
 
     form.actNotificationDeleteMessagesExecute();
-    ASSERT_TRUE(WaitFor([&] { return !form.Busy; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 10000));
     QCoreApplication::processEvents();
     EXPECT_EQ(Server.Connections(), 2) << "no check after Stop";
     EXPECT_EQ(Window.RowCount(), 3) << "the list still shows the rows";
     EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000))
         << "the deletion accepted before Stop is carried out at QUIT";
-    EXPECT_EQ(form.LastTotal, 2);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 2);
+}
+
+TEST_F(MailOperationsTest, DeletionEndingOfflineRunsNoRefreshingCheckAndSaysSo)
+{
+    Box.SetMessages(Mails(3));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    form.CheckTimer().SetEnabled(false);
+    form.lvNotification->topLevelItem(0)->setSelected(true);
+    Box.SetOnCommand([&](const std::string& command) {
+        if (command == "DELE 1")
+            QMetaObject::invokeMethod(&form, [&] {
+                Window.Probes->DialUpIsConnected = false;
+                Window.Probes->Flags = 0;
+            });
+    });
+
+    form.actNotificationDeleteMessagesExecute();
+    ASSERT_TRUE(WaitFor([&] { return !form.MailOperationsController().Busy; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Server.Connections(), 2) << "no check while offline";
+    EXPECT_TRUE(
+        form.StatusText(2).startsWith(QStringLiteral("No Internet connection detected at ")))
+        << form.StatusText(2).toStdString();
+    EXPECT_EQ(Window.RowCount(), 0);
+    EXPECT_TRUE(form.CheckTimer().Enabled()) << "the refresh is a Check Now: the timer restarts";
+    EXPECT_TRUE(WaitFor([&] { return Box.Messages().size() == 2; }, 5000));
 }

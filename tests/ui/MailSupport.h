@@ -55,7 +55,7 @@ public:
     bool Check(int milliseconds = 15000)
     {
         Form->actNotificationCheckNowExecute();
-        return WaitFor([this] { return !Form->Busy; }, milliseconds);
+        return WaitFor([this] { return !Form->MailOperationsController().Busy; }, milliseconds);
     }
 
     int RowCount() const { return Form->lvNotification->topLevelItemCount(); }

@@ -2,6 +2,8 @@
 
 #include "gui/CheckTimer.h"
 #include "gui/LogFrm.h"
+#include "gui/MailOperations.h"
+#include "gui/MessageListItem.h"
 #include "gui/SplitterBar.h"
 
 #include "config/FileKeyStore.h"
@@ -27,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -54,7 +57,7 @@ protected:
         operations.StartPreview = [this] { ++FPreviews; };
         operations.StartDelete = [this] { ++FDeletes; };
         operations.Cancel = [this] { ++FCancels; };
-        form->SetMailOperations(operations);
+        form->MailOperationsController().SetOperations(operations);
         return form;
     }
 
@@ -69,11 +72,16 @@ protected:
 
     void EnableIntervalChecking() { FStore->WriteInteger(Settings, "IntervalCheck", 1); }
 
+    // Rows as a check lists them, each referring to its account.
     static void AddRows(TMainForm& form, int count)
     {
-        for (int row = 0; row < count; ++row) {
-            form.lvNotification->addTopLevelItem(new QTreeWidgetItem(
-                QStringList{QStringLiteral("Home"), QStringLiteral("Sender %1").arg(row)}));
+        const auto account = std::make_shared<TAccount>();
+        for (int index = 0; index < count; ++index) {
+            TMessageRow row;
+            row.Account = account;
+            row.AccountName = "Home";
+            row.From = "Sender " + std::to_string(index);
+            form.lvNotification->addTopLevelItem(new TMessageListItem(row));
         }
     }
 
@@ -164,12 +172,12 @@ TEST_F(TMainFormTest, ComingOnlineWhileBusyIsNotCheckedLater)
     auto form = MakeForm();
     SetOnline(false);
     form->tmOnlineDetectionTimer();
-    form->Busy = true;
+    form->MailOperationsController().Busy = true;
     SetOnline(true);
     form->tmOnlineDetectionTimer();
     EXPECT_EQ(FChecks, 0);
     EXPECT_TRUE(form->WasOnline);
-    form->Busy = false;
+    form->MailOperationsController().Busy = false;
     form->tmOnlineDetectionTimer();
     EXPECT_EQ(FChecks, 0);
 }
@@ -189,7 +197,7 @@ TEST_F(TMainFormTest, CheckNowOfflineEmptiesTheListAndReports)
     AddRows(*form, 3);
     form->SetStatusText(0, QStringLiteral("Total: 3"));
     form->SetStatusText(1, QStringLiteral("New: 1"));
-    form->LastTotal = 3;
+    form->MailOperationsController().LastTotal = 3;
     QSignalSpy hints(form.get(), &TMainForm::TrayHintChanged);
     SetOnline(false);
 
@@ -204,7 +212,7 @@ TEST_F(TMainFormTest, CheckNowOfflineEmptiesTheListAndReports)
     EXPECT_EQ(form->TrayHint(), form->StatusText(2));
     ASSERT_EQ(hints.count(), 1);
     EXPECT_EQ(hints[0][0].toString(), form->StatusText(2));
-    EXPECT_EQ(form->LastTotal, 3);
+    EXPECT_EQ(form->MailOperationsController().LastTotal, 3);
     EXPECT_TRUE(form->CheckTimer().Enabled()) << "the check timer runs after every Check Now";
 }
 
@@ -215,7 +223,7 @@ TEST_F(TMainFormTest, CheckNowWhileBusyStartsNothingButRestartsTheInterval)
     form->CheckTimer().SetEnabled(true);
     QTest::qWait(200);
     const int before = form->CheckTimer().Timer().remainingTime();
-    form->Busy = true;
+    form->MailOperationsController().Busy = true;
     form->SetStatusText(2, QStringLiteral("Retrieving headers"));
 
     form->actNotificationCheckNow->trigger();
@@ -235,10 +243,10 @@ TEST_F(TMainFormTest, MessagePreviewNeedsOnlineIdleAndASelectedRow)
     EXPECT_EQ(FPreviews, 0) << "no row selected";
 
     form->lvNotification->topLevelItem(1)->setSelected(true);
-    form->Busy = true;
+    form->MailOperationsController().Busy = true;
     form->actViewMessagePreview->trigger();
     EXPECT_EQ(FPreviews, 0) << "busy";
-    form->Busy = false;
+    form->MailOperationsController().Busy = false;
     form->lvNotificationDblClick();
     EXPECT_EQ(FPreviews, 1);
 
@@ -267,10 +275,10 @@ TEST_F(TMainFormTest, DeleteAsksFirstAndStartsOnlyOnYes)
     form->actNotificationDeleteMessages->trigger();
     EXPECT_EQ(FDeletes, 1);
 
-    form->Busy = true;
+    form->MailOperationsController().Busy = true;
     form->actNotificationDeleteMessages->trigger();
     EXPECT_EQ(FDialogs.Questions.size(), 2) << "busy: no question";
-    form->Busy = false;
+    form->MailOperationsController().Busy = false;
 
     SetOnline(false);
     form->actNotificationDeleteMessages->trigger();

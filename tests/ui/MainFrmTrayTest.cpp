@@ -1,3 +1,4 @@
+#include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
 
 #include "config/FileKeyStore.h"
@@ -41,7 +42,7 @@ protected:
         form->ConnectionDetector().SetProbes(FProbes);
         TMailOperations operations;
         operations.StartCheck = [this] { ++FChecks; };
-        form->SetMailOperations(operations);
+        form->MailOperationsController().SetOperations(operations);
         auto area = std::make_unique<TFakeTrayArea>();
         area->IsAvailable = trayAvailable;
         FArea = area.get();

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <vector>
+
+class QString;
+struct TMessagePreview;
+struct TMessageRow;
+
+// What the mail operations show and ask on the window that started them: the message list, the
+// status panels, the tray hint, the preview pane, the action log, the deletion question and the
+// announcement of new mail. The main window implements it; the operations' controller sees the
+// window only through it.
+class IMailView
+{
+public:
+    virtual ~IMailView() = default;
+
+    // Whether the connection setting finds the computer online.
+    virtual bool IsOnline() const = 0;
+
+    // The number of rows on the list.
+    virtual int MessageCount() const = 0;
+    // The selected rows that refer to an account, in list order, copied for an operation.
+    virtual std::vector<TMessageRow> SelectedMessages() const = 0;
+    // A check starts: the tray icon stops blinking, the preview pane closes, the list and the
+    // status panels are emptied.
+    virtual void BeginCheck() = 0;
+    // Appends a row the check found.
+    virtual void AddMessage(const TMessageRow& row) = 0;
+    // Opens the preview pane with the texts of a preview.
+    virtual void ShowPreview(const TMessagePreview& preview) = 0;
+
+    // Panel 0 shows the total, 1 the new count, 2 the latest status text.
+    virtual void SetStatusText(int panel, const QString& text) = 0;
+    virtual void SetTrayHint(const QString& text) = 0;
+    // A status text of the POP3 client: the log, the last status panel and the tray hint.
+    virtual void WirePOP3Status(const QString& text) = 0;
+    // Appends to the action log while the Log option is on.
+    virtual void AddLogEntry(const QString& text) = 0;
+    // No connection to check over: the list and the counts are emptied and the window says so.
+    virtual void ReportOffline() = 0;
+
+    // Asks before the selected messages are deleted; true for yes.
+    virtual bool ConfirmDeletion() = 0;
+    // A check found mail to announce: the tray icon blinks, and the mail client starts and the
+    // sound plays as the options say.
+    virtual void AnnounceMail() = 0;
+};
