@@ -1,13 +1,12 @@
 #include "app/CheckCommand.h"
 
-#include "mail/CheckSummary.h"
-#include "mail/MailCheck.h"
-
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
 #include "config/PassCrypt.h"
 #include "config/StorePath.h"
 #include "desktop/LocalTime.h"
+#include "mail/CheckSummary.h"
+#include "mail/MailCheck.h"
 #include "pop3/HeaderText.h"
 #include "pop3/Pop3Wire.h"
 

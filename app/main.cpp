@@ -2,14 +2,13 @@
 // any window exists and run without a display; or the application object, the guard against a
 // second copy, the store named on the command line, and the main window, which runs
 // everything else from the event loop.
-#include "gui/MainFrm.h"
-
 #include "app/CommandLine.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/TerminationSignals.h"
+#include "gui/MainFrm.h"
 #include "net/VersionFile.h"
 
 #include <QApplication>

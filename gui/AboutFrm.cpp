@@ -1,9 +1,8 @@
 #include "gui/AboutFrm.h"
 
+#include "desktop/Icons.h"
 #include "gui/Controls.h"
 #include "gui/LinkLabel.h"
-
-#include "desktop/Icons.h"
 #include "net/VendorHost.h"
 
 #include <QFrame>

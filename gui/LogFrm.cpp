@@ -1,9 +1,8 @@
 #include "gui/LogFrm.h"
 
+#include "desktop/LocalTime.h"
 #include "gui/Controls.h"
 #include "gui/LogList.h"
-
-#include "desktop/LocalTime.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,10 +1,9 @@
 #include "gui/MailOperations.h"
 
+#include "desktop/LocalTime.h"
 #include "gui/MailThreads.h"
 #include "gui/MailView.h"
 #include "mail/CheckSummary.h"
-
-#include "desktop/LocalTime.h"
 
 #include <QString>
 #include <QTime>

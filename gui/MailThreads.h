@@ -3,7 +3,6 @@
 #include "mail/MailCheck.h"
 #include "mail/MailDelete.h"
 #include "mail/MailPreview.h"
-
 #include "pop3/InterruptibleWinsock.h"
 
 #include <QMetaType>

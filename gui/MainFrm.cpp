@@ -1,5 +1,10 @@
 #include "gui/MainFrm.h"
 
+#include "config/KeyStore.h"
+#include "desktop/Icons.h"
+#include "desktop/LocalTime.h"
+#include "desktop/ShellOpen.h"
+#include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
 #include "gui/CheckTimer.h"
 #include "gui/Controls.h"
@@ -11,12 +16,6 @@
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
 #include "mail/MailPreview.h"
-
-#include "config/KeyStore.h"
-#include "desktop/Icons.h"
-#include "desktop/LocalTime.h"
-#include "desktop/ShellOpen.h"
-#include "desktop/TrayIcon.h"
 #include "net/VendorHost.h"
 
 #include <QApplication>

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "gui/Dialogs.h"
-#include "gui/LogList.h"
-#include "gui/MailView.h"
-
 #include "config/Data.h"
 #include "config/PassCrypt.h"
 #include "desktop/WavSound.h"
+#include "gui/Dialogs.h"
+#include "gui/LogList.h"
+#include "gui/MailView.h"
 #include "net/ConnectionDetector.h"
 
 #include <QIcon>

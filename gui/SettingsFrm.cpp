@@ -1,10 +1,9 @@
 #include "gui/SettingsFrm.h"
 
-#include "gui/Controls.h"
-
 #include "config/Data.h"
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
+#include "gui/Controls.h"
 
 #include <QCheckBox>
 #include <QComboBox>

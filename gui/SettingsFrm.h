@@ -1,9 +1,8 @@
 #pragma once
 
-#include "gui/Dialogs.h"
-
 #include "config/PassCrypt.h"
 #include "desktop/StartupShortcut.h"
+#include "gui/Dialogs.h"
 
 #include <QDialog>
 #include <QIcon>

@@ -1,9 +1,8 @@
 #include "gui/VersionFrm.h"
 
-#include "gui/Controls.h"
-
 #include "config/Data.h"
 #include "desktop/ShellOpen.h"
+#include "gui/Controls.h"
 #include "net/HttpClient.h"
 #include "net/VendorHost.h"
 

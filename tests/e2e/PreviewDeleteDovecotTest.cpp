@@ -1,7 +1,6 @@
 // The preview and the deletion end to end: the window against a real Dovecot server of its own
 // per test, since the deletions change the mailbox.
 #include "gui/MailThreads.h"
-
 #include "pop3/Pop3Wire.h"
 #include "tests/support/PopServers.h"
 #include "tests/ui/MailSupport.h"

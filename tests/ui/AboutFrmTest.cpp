@@ -1,9 +1,8 @@
 #include "gui/AboutFrm.h"
 
+#include "config/FileKeyStore.h"
 #include "gui/LinkLabel.h"
 #include "gui/MainFrm.h"
-
-#include "config/FileKeyStore.h"
 #include "net/VendorHost.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

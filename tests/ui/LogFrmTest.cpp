@@ -1,7 +1,6 @@
 #include "gui/LogFrm.h"
 
 #include "gui/LogList.h"
-
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
 

@@ -1,9 +1,8 @@
 #include "gui/MailClient.h"
 
+#include "config/FileKeyStore.h"
 #include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
-
-#include "config/FileKeyStore.h"
 #include "pop3/StrUtils.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

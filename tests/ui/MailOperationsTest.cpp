@@ -2,7 +2,6 @@
 
 #include "gui/CheckTimer.h"
 #include "gui/MailView.h"
-
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/ui/MailSupport.h"

@@ -1,10 +1,9 @@
 #pragma once
 
+#include "config/FileKeyStore.h"
 #include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
 #include "gui/MessageListItem.h"
-
-#include "config/FileKeyStore.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

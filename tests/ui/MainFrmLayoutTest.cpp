@@ -1,8 +1,7 @@
 // The main window's controls, actions and menus under the names, captions and hints the rest of
 // the program and its users rely on.
-#include "gui/MainFrm.h"
-
 #include "config/FileKeyStore.h"
+#include "gui/MainFrm.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
 

@@ -1,13 +1,12 @@
 #include "gui/MainFrm.h"
 
+#include "config/FileKeyStore.h"
+#include "desktop/LocalTime.h"
 #include "gui/CheckTimer.h"
 #include "gui/LogFrm.h"
 #include "gui/MailOperations.h"
 #include "gui/MessageListItem.h"
 #include "gui/SplitterBar.h"
-
-#include "config/FileKeyStore.h"
-#include "desktop/LocalTime.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

@@ -1,9 +1,8 @@
-#include "gui/MailOperations.h"
-#include "gui/MainFrm.h"
-
 #include "config/FileKeyStore.h"
 #include "desktop/Icons.h"
 #include "desktop/TrayIcon.h"
+#include "gui/MailOperations.h"
+#include "gui/MainFrm.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/FakeTrayArea.h"

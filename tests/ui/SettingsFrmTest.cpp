@@ -1,10 +1,9 @@
 #include "gui/SettingsFrm.h"
 
-#include "gui/CheckTimer.h"
-#include "gui/MainFrm.h"
-
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
+#include "gui/CheckTimer.h"
+#include "gui/MainFrm.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "gui/Dialogs.h"
-
 #include "desktop/ShellOpen.h"
+#include "gui/Dialogs.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,8 @@
 #include "gui/VersionFrm.h"
 
-#include "gui/MainFrm.h"
-
 #include "config/Data.h"
 #include "config/FileKeyStore.h"
+#include "gui/MainFrm.h"
 #include "net/HttpClient.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"

@@ -2,16 +2,15 @@
 // settings dialog, the version window after a check, the About box, the icon set and the tray
 // icon (still and blinking, as the desktop's tray shows it) into PNG files, with sample content,
 // for the README. Usage: mb_screenshots OUTPUT_FOLDER
+#include "config/FileKeyStore.h"
+#include "desktop/Icons.h"
+#include "desktop/LocalTime.h"
+#include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
 #include "gui/LogFrm.h"
 #include "gui/MainFrm.h"
 #include "gui/SettingsFrm.h"
 #include "gui/VersionFrm.h"
-
-#include "config/FileKeyStore.h"
-#include "desktop/Icons.h"
-#include "desktop/LocalTime.h"
-#include "desktop/TrayIcon.h"
 #include "net/VersionFile.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"
