@@ -4,7 +4,7 @@
 #include "mail/MailDelete.h"
 #include "mail/MailPreview.h"
 
-#include "pop3/InterruptibleWinsock.h"
+#include "pop3/InterruptibleSocketApi.h"
 
 #include <QMetaType>
 #include <QString>
@@ -59,7 +59,7 @@ private:
     void run() final;
 
     std::atomic<bool> FCancel{false};
-    TInterruptibleWinsock FSockets;
+    TInterruptibleSocketApi FSockets;
 };
 
 // The worker of a mail check (CheckMail): lists the messages of every included account and
