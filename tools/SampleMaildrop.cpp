@@ -1,5 +1,7 @@
 #include "tools/SampleMaildrop.h"
 
+#include "pop3/StrUtils.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -40,10 +42,9 @@ std::string UniqueIdOf(const std::string& name)
         hash ^= c;
         hash *= 1099511628211ull;
     }
-    static const char digits[] = "0123456789ABCDEF";
     std::string id;
     for (int shift = 60; shift >= 0; shift -= 4)
-        id += digits[(hash >> shift) & 0xF];
+        id += HexDigit(static_cast<unsigned>(hash >> shift));
     return id;
 }
 
