@@ -1,7 +1,7 @@
 // Reply parsing from arbitrary bytes: the input is everything a server sends during one
-// session (greeting, log-in, STAT, TOP, LIST, DELE, a preview), delivered in pieces whose size
-// the first byte chooses. Whatever arrives, the client must end with a result or one of its
-// exceptions, keep its results within their ranges, and never read past the input.
+// session (greeting, log-in, STAT, TOP, LIST, DELE, a preview, a pipelined listing), delivered in
+// pieces whose size the first byte chooses. Whatever arrives, the client must end with a result or
+// one of its exceptions, keep its results within their ranges, and never read past the input.
 #include "pop3/Pop3Wire.h"
 #include "pop3/SocketApi.h"
 #include "pop3/WireMessage.h"
@@ -100,9 +100,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (client.Connected())
             client.Delete(1);
-        if (client.Connected() && client.SendCommand("Top 1 5", 1, "Retreiving message", 0) == 1) {
-            std::vector<std::string> lines;
-            Require(client.Capture(lines, {"."}) == 1);
+        if (client.Connected()) {
+            client.BeginPreview(1, 5);
+            client.ReadPreview();
+        }
+        // A pipelined listing stopped after its first message: the replies still due are
+        // dropped, whatever they hold.
+        if (client.Connected()) {
+            client.StartListing(3, true);
+            const TListedMessage listed = client.ListNext(message);
+            Require(listed.Number == 1 && listed.Size >= -1);
+            client.EndListing();
+            Require(!client.ListingPending());
         }
         if (client.Connected())
             client.ReadReply();

@@ -15,6 +15,9 @@ public:
     std::vector<std::string> LookupResult; // numeric addresses gethostbyname gives instead
     bool FailSocket = false;               // socket() fails
     int RecvError = 0;                     // the next recv fails with this number when not 0
+    int FailingSend = 0; // the send of this number (1 for the first) fails with SendError
+    int SendError = 0;
+    int Sends = 0;
     int Lookups = 0;
     std::vector<std::string> SocketOptions; // "level/option" of each setsockopt
     int LastFailure = 0;
@@ -60,6 +63,10 @@ public:
     long send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
               int timeoutMs) override
     {
+        if (++Sends == FailingSend) {
+            LastFailure = SendError;
+            return -1;
+        }
         LastFailure = 0;
         return Real.send(s, buffer, length, flags, timeoutMs);
     }
