@@ -84,7 +84,7 @@ void TSampleMaildrop::Unlock()
     FReleased.notify_one();
 }
 
-std::vector<TSampleMessage> TSampleMaildrop::Load() const
+std::vector<TSampleMessage> TSampleMaildrop::Load()
 {
     std::error_code error;
     fs::directory_iterator entries(FFolder, error);
@@ -103,6 +103,15 @@ std::vector<TSampleMessage> TSampleMaildrop::Load() const
         messages.push_back({file.string(), UniqueIdOf(name), ToWireText(ReadWholeFile(file))});
     }
     return messages;
+}
+
+bool TSampleMaildrop::Remove(const TSampleMessage& message, std::string& error)
+{
+    std::error_code failure;
+    std::filesystem::remove(message.Source, failure);
+    if (failure)
+        error = failure.message();
+    return !failure;
 }
 
 std::string ToWireText(const std::string& bytes)

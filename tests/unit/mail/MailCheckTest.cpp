@@ -5,6 +5,7 @@
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
 #include "tests/support/TempDir.h"
+#include "tests/unit/mail/MailRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,49 +26,6 @@ std::string Mail(const std::string& from, const std::string& subject,
            "Subject: " + subject + "\r\nDate: Sun, 06 Dec 2026 20:07:05 +0000\r\n" + extraHeaders +
            "\r\nHello.\r\n";
 }
-
-// Everything a check reported, in order: "S " status, "E<kind> " failure, "R " row.
-class TRecorder : public ICheckEvents
-{
-public:
-    void Status(const std::string& text) override
-    {
-        Trace.push_back("S " + text);
-        if (OnStatus)
-            OnStatus(text);
-    }
-    void Failure(const std::string& text, TFailureReport report) override
-    {
-        const char* kind = report == TFailureReport::LogLine      ? "EL "
-                           : report == TFailureReport::StatusText ? "ES "
-                                                                  : "EP ";
-        Trace.push_back(kind + text);
-        ++Errors;
-    }
-    void ListRow(const TMessageRow& row) override
-    {
-        Trace.push_back("R " + row.AccountName + " " + row.Number);
-        Rows.push_back(row);
-        if (OnRow)
-            OnRow(row);
-    }
-
-    // The entries of one kind ("S ", "E", "R "), in order.
-    TLines Only(const std::string& prefix) const
-    {
-        TLines lines;
-        for (const std::string& entry : Trace)
-            if (entry.rfind(prefix, 0) == 0)
-                lines.push_back(entry);
-        return lines;
-    }
-
-    TLines Trace;
-    std::vector<TMessageRow> Rows;
-    int Errors = 0;
-    std::function<void(const TMessageRow&)> OnRow;
-    std::function<void(const std::string&)> OnStatus;
-};
 
 // Accounts on fake servers, checked with one client, as the window's worker does.
 class MailCheckTest : public ::testing::Test
@@ -94,7 +52,7 @@ protected:
 
     TWirePOP3 Client;
     TCheckRequest Request;
-    TRecorder Events;
+    TMailRecorder Events;
     std::atomic<bool> Cancel{false};
 };
 
@@ -318,8 +276,8 @@ TEST_F(MailCheckTest, PipelinedCheckListsWhatTheOneByOneCheckLists)
 
     Request.Accounts = {Account("Home", plain.Port())};
     Check();
-    const TRecorder oneByOne = Events;
-    Events = TRecorder();
+    const TMailRecorder oneByOne = Events;
+    Events = TMailRecorder();
     Request.Accounts = {Account("Home", pipelining.Port())};
     Check();
 
@@ -367,7 +325,7 @@ TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
         box.ServeOn(server, 1);
         server.Start();
         Request.Accounts = {Account("Home", server.Port())};
-        Events = TRecorder();
+        Events = TMailRecorder();
         // A client that sent ahead would have its next command at the server by now.
         TLines seenAtFirstHeader;
         Events.OnStatus = [&](const std::string& text) {
