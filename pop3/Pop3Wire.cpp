@@ -248,8 +248,10 @@ TListedMessage TWirePOP3::ListNext(TWireMessage& message)
         return !FPending.empty() && FPending.front().Kind == kind &&
                FPending.front().Number == listed.Number;
     };
-    // A write that dropped the connection took the replies not yet read with it; its own
-    // failure says why, not the closed socket the next read would meet.
+    // The message whose TOP could not go out fails with the write's error, as it would have
+    // one command at a time. So does every message after a write that dropped the connection:
+    // the replies not yet read went with it, and the write's failure says why, not the closed
+    // socket the next read would meet.
     if (FSendError && (!due(TRequest::Header) || !Connected()))
         std::rethrow_exception(FSendError);
     if (!due(TRequest::Header))

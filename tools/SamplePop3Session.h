@@ -22,13 +22,13 @@ public:
     // lockWaitMs: how long a log-in waits for another session to release the maildrop.
     TSamplePop3Session(IMaildrop& maildrop, std::string user, std::string password, TLog log = {},
                        int lockWaitMs = 3000);
+    ~TSamplePop3Session();
+    TSamplePop3Session(const TSamplePop3Session&) = delete;
+    TSamplePop3Session& operator=(const TSamplePop3Session&) = delete;
 
     // The lines of the answer to CAPA; with none, CAPA is an unknown command, as it is to a
     // server older than the extension.
     std::vector<std::string> Capabilities = SampleCapabilities();
-    ~TSamplePop3Session();
-    TSamplePop3Session(const TSamplePop3Session&) = delete;
-    TSamplePop3Session& operator=(const TSamplePop3Session&) = delete;
 
     static std::string Greeting();
     // The reply to one command line given without its CR LF; the reply ends with CR LF.
