@@ -54,8 +54,7 @@ void WaitUntilFree(const TBenchTarget& target)
         probe.Password = target.Password;
         try {
             probe.Connect();
-            probe.SendCommand("QUIT", 1, "", 0);
-            probe.TWireClient::Disconnect();
+            probe.Logout();
             return;
         } catch (const EWireResponseError&) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

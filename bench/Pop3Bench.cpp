@@ -101,29 +101,25 @@ void CheckOnce(const TBenchTarget& target, int& messages)
     client.Disconnect();
 }
 
-// The same conversation with the commands for up to Window messages on the way at once,
-// when the server allows it; the replies are read in order, so the status texts and the
-// results are those of the plain check.
+// The same conversation as the check has it: the client's listing sends the commands of the
+// next messages ahead when the server allows it; the replies are read in order, so the status
+// texts and the results are those of the plain check.
 void PipelinedCheckOnce(const TBenchTarget& target, int& messages)
 {
-    constexpr int Window = 32;
     TWirePOP3 client;
     TWireMessage message;
     PrepareClient(client, target);
     client.Connect();
     const bool pipelining = TWirePOP3::AllowsPipelining(client.Capabilities());
     messages = client.CheckMessages();
-    const int window = pipelining ? Window : 1;
-    int requested = 0;
-    for (int n = 1; n <= messages; ++n) {
-        for (; requested < messages && requested < n - 1 + window; ++requested) {
-            client.RequestHeader(requested + 1);
-            client.RequestSize(requested + 1);
-        }
+    client.StartListing(messages, pipelining);
+    while (client.ListingPending()) {
         message.Clear();
         message.ExtractAttachments = false;
-        if (!client.ReadHeader(message) || client.ReadSize() <= 0)
-            throw std::runtime_error("message " + std::to_string(n) + " came back incomplete");
+        const TListedMessage listed = client.ListNext(message);
+        if (!listed.HeaderComplete || listed.Size <= 0)
+            throw std::runtime_error("message " + std::to_string(listed.Number) +
+                                     " came back incomplete");
         benchmark::DoNotOptimize(message.Subject());
     }
     client.Disconnect();

@@ -1,23 +1,13 @@
 #include "config/PassCrypt.h"
 
+#include "pop3/StrUtils.h"
+
 #include <algorithm>
 #include <utility>
 
 namespace {
 
 constexpr std::int32_t ForbiddenKey = 2147483647;
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Four password characters as one little-endian word; characters past the end count as 0.
 std::uint32_t PasswordWord(const std::string& password, std::size_t first)
@@ -141,8 +131,8 @@ std::string TCryptLib::EncryptString(const std::string& plain)
                        plain.begin() + static_cast<std::ptrdiff_t>(start + count));
         EncryptBuffer(count);
         for (const std::uint8_t byte : FBuffer) {
-            result += HexDigits[byte >> 4];
-            result += HexDigits[byte & 0x0F];
+            result += HexDigit(byte >> 4);
+            result += HexDigit(byte);
         }
     }
     FPositions.clear();
@@ -159,8 +149,8 @@ std::string TCryptLib::DecryptString(const std::string& hex)
         const std::size_t count = std::min(HexBlockSize, hex.size() - start) / 2;
         FBuffer.resize(count);
         for (std::size_t j = 0; j < count; ++j) {
-            const int high = HexValue(hex[start + 2 * j]);
-            const int low = HexValue(hex[start + 2 * j + 1]);
+            const int high = HexDigitValue(hex[start + 2 * j]);
+            const int low = HexDigitValue(hex[start + 2 * j + 1]);
             if (high < 0 || low < 0) {
                 FBuffer.clear();
                 throw ECryptError("TCryptLib: decrypting error - not hexlook string");

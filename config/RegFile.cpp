@@ -1,6 +1,7 @@
 #include "config/RegFile.h"
 
 #include "config/KeyStore.h"
+#include "pop3/StrUtils.h"
 
 #include <cstdio>
 #include <string_view>
@@ -10,11 +11,6 @@ namespace {
 constexpr std::string_view Header = "REGEDIT4";
 constexpr std::string_view RootName = "HKEY_CURRENT_USER";
 constexpr std::string_view DwordPrefix = "dword:";
-
-bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 std::string_view TrimRight(std::string_view text)
 {
@@ -163,7 +159,7 @@ private:
             data.substr(0, DwordPrefix.size()) != DwordPrefix)
             return false;
         for (const char c : data.substr(DwordPrefix.size())) {
-            if (!IsHexDigit(c))
+            if (HexDigitValue(c) < 0)
                 return false;
         }
         return true;

@@ -3,7 +3,7 @@
 #include "mail/MailCheck.h"
 #include "mail/MailDelete.h"
 #include "mail/MailPreview.h"
-#include "pop3/InterruptibleWinsock.h"
+#include "pop3/InterruptibleSocketApi.h"
 
 #include <QMetaType>
 #include <QString>
@@ -57,7 +57,7 @@ private:
     void run() final;
 
     std::atomic<bool> FCancel{false};
-    TInterruptibleWinsock FSockets;
+    TInterruptibleSocketApi FSockets;
 };
 
 // A worker whose operation reports through TEvents: the status texts and failures of the

@@ -19,7 +19,7 @@ enum class TOutcome
 TOutcome DeleteIfUnchanged(TWirePOP3& client, const TDeleteItem& item,
                            const std::string& dateSeparator)
 {
-    const std::int32_t number = std::stoi(item.Row.Number);
+    const std::int32_t number = item.Row.MessageNumber();
     TWireMessage header;
     header.ExtractAttachments = false;
     try {

@@ -59,14 +59,12 @@ void RetrieveMessagePreview(TWirePOP3& client, const TPreviewRequest& request,
         CloseSession(client);
         return;
     }
-    const std::string command =
-        "Top " + request.Row.Number + " " + std::to_string(request.MessagePreview);
     std::vector<std::string> lines;
     bool captured = false;
     try {
-        client.SendCommand(command, 1, "Retreiving message", 0);
+        client.BeginPreview(request.Row.MessageNumber(), request.MessagePreview);
         if (!cancel) {
-            client.Capture(lines, {"."});
+            lines = client.ReadPreview();
             captured = true;
         }
     } catch (const EWireResponseError&) {

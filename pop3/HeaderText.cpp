@@ -210,17 +210,6 @@ struct TEncodedWord
     std::string Bytes;
 };
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // RFC 2047 §4.2: "_" stands for a blank and "=XX" for a byte.
 std::string DecodeQ(std::string_view text)
 {
@@ -229,9 +218,10 @@ std::string DecodeQ(std::string_view text)
         const char c = text[i];
         if (c == '_') {
             bytes += ' ';
-        } else if (c == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (c == '=' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            bytes +=
+                static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             bytes += c;

@@ -8,6 +8,18 @@
 
 namespace {
 
+// Every command text the program sends. Servers take commands in any letter case (RFC 1939
+// §3); each keeps the spelling that command traces and session tests expect.
+const char* const UserCommand = "User ";
+const char* const PassCommand = "Pass ";
+const char* const QuitCommand = "Quit";
+const char* const StatCommand = "STAT";
+const char* const CapaCommand = "CAPA";
+const char* const HeaderCommand = "TOP ";
+const char* const PreviewCommand = "Top ";
+const char* const SizeCommand = "LIST ";
+const char* const DeleteCommand = "DELE ";
+
 // A count or size: a whole decimal number, not negative; else the conversion error as a user
 // reads it.
 std::int32_t StrToInt(const std::string& text)
@@ -45,6 +57,7 @@ TWirePOP3::~TWirePOP3()
 
 void TWirePOP3::Connect()
 {
+    ResetListing();
     TWireClient::Connect();
     try {
         const std::string greeting = ReadLine();
@@ -52,8 +65,8 @@ void TWirePOP3::Connect()
         if (greeting.compare(0, 3, "+OK") != 0)
             throw EWireConnectRefused(greeting);
         DoStatus("Connected");
-        SendCommand("User " + UserID, 1, "User Account is valid", 0);
-        SendCommand("Pass " + Password, 1, "Password is valid", 0);
+        SendCommand(UserCommand + UserID, 1, "User Account is valid", 0);
+        SendCommand(PassCommand + Password, 1, "Password is valid", 0);
     } catch (...) {
         // The server's refusal is what the user must read, not a failed goodbye after it.
         try {
@@ -66,10 +79,11 @@ void TWirePOP3::Connect()
 
 void TWirePOP3::Disconnect()
 {
+    ResetListing();
     std::exception_ptr writeError;
     try {
-        Log("O: ", "Quit");
-        WriteLine("Quit");
+        Log("O: ", QuitCommand);
+        WriteLine(QuitCommand);
     } catch (...) {
         writeError = std::current_exception();
     }
@@ -78,11 +92,23 @@ void TWirePOP3::Disconnect()
         std::rethrow_exception(writeError);
 }
 
+void TWirePOP3::Logout()
+{
+    ResetListing();
+    try {
+        SendCommand(QuitCommand, 1, "", 0);
+    } catch (...) {
+        TWireClient::Disconnect();
+        throw;
+    }
+    TWireClient::Disconnect();
+}
+
 std::int32_t TWirePOP3::CheckMessages()
 {
     std::int32_t result = 0;
     try {
-        SendCommand("STAT", 1, "Checking for messages", 0);
+        SendCommand(StatCommand, 1, "Checking for messages", 0);
         const std::string& reply = ReplyText();
         if (!reply.empty()) {
             // "+OK count size": the count is the first word after "+OK ".
@@ -105,7 +131,7 @@ bool TWirePOP3::RetrieveHeader(std::int32_t n, TWireMessage& message)
 
 void TWirePOP3::RequestHeader(std::int32_t n)
 {
-    WriteCommand("TOP " + std::to_string(n) + " 0");
+    WriteCommand(HeaderCommand + std::to_string(n) + " 0");
 }
 
 bool TWirePOP3::ReadHeader(TWireMessage& message)
@@ -139,7 +165,7 @@ std::int32_t TWirePOP3::RetrieveSize(std::int32_t n)
 
 void TWirePOP3::RequestSize(std::int32_t n)
 {
-    WriteCommand("LIST " + std::to_string(n));
+    WriteCommand(SizeCommand + std::to_string(n));
 }
 
 std::int32_t TWirePOP3::ReadSize()
@@ -179,7 +205,7 @@ void TWirePOP3::SkipSize()
 std::vector<std::string> TWirePOP3::Capabilities()
 {
     std::vector<std::string> lines;
-    if (SendCommand("CAPA", -1, "", 0) == 1)
+    if (SendCommand(CapaCommand, -1, "", 0) == 1)
         Capture(lines, {"."});
     return lines;
 }
@@ -194,6 +220,111 @@ bool TWirePOP3::AllowsPipelining(const std::vector<std::string>& capabilities)
 
 bool TWirePOP3::Delete(std::int32_t n)
 {
-    SendCommand("DELE " + std::to_string(n), -1, "", 0);
+    SendCommand(DeleteCommand + std::to_string(n), -1, "", 0);
     return ReplyCode() == 1;
+}
+
+void TWirePOP3::StartListing(std::int32_t count, bool pipelined)
+{
+    ResetListing();
+    FListCount = count > 0 ? count : 0;
+    FPipelined = pipelined;
+}
+
+TListedMessage TWirePOP3::ListNext(TWireMessage& message)
+{
+    if (!ListingPending())
+        throw std::logic_error("The listing has no message left.");
+    if (FPipelined)
+        SendAhead();
+    TListedMessage listed;
+    listed.Number = FNextToRead++;
+    if (!FPipelined) {
+        listed.HeaderComplete = RetrieveHeader(listed.Number, message);
+        listed.Size = RetrieveSize(listed.Number);
+        return listed;
+    }
+    const auto due = [this, &listed](TRequest kind) {
+        return !FPending.empty() && FPending.front().Kind == kind &&
+               FPending.front().Number == listed.Number;
+    };
+    // The message whose TOP could not go out fails with the write's error, as it would have
+    // one command at a time. So does every message after a write that dropped the connection:
+    // the replies not yet read went with it, and the write's failure says why, not the closed
+    // socket the next read would meet.
+    if (FSendError && (!due(TRequest::Header) || !Connected()))
+        std::rethrow_exception(FSendError);
+    if (!due(TRequest::Header))
+        throw std::logic_error("The listing lost its place.");
+    FPending.pop_front();
+    listed.HeaderComplete = ReadHeader(message);
+    if (due(TRequest::Size)) {
+        FPending.pop_front();
+        listed.Size = ReadSize();
+    } else {
+        // Only the LIST command could not go out: what RetrieveSize posts for that.
+        DoStatus(FSendErrorText);
+    }
+    return listed;
+}
+
+void TWirePOP3::EndListing()
+{
+    std::deque<TPendingReply> due;
+    due.swap(FPending);
+    ResetListing();
+    if (!Connected())
+        return;
+    for (const TPendingReply& reply : due) {
+        if (reply.Kind == TRequest::Header)
+            SkipHeader();
+        else
+            SkipSize();
+    }
+}
+
+void TWirePOP3::SendAhead()
+{
+    while (!FSendError && FNextToSend <= FListCount && PipelineHasRoom()) {
+        try {
+            RequestHeader(FNextToSend);
+            FPending.push_back({TRequest::Header, FNextToSend});
+            RequestSize(FNextToSend);
+            FPending.push_back({TRequest::Size, FNextToSend});
+        } catch (const std::exception& error) {
+            FSendError = std::current_exception();
+            FSendErrorText = error.what();
+        }
+        ++FNextToSend;
+    }
+}
+
+bool TWirePOP3::PipelineHasRoom() const
+{
+    // Counted in messages whose replies are still to be read, the one read next included.
+    return FNextToSend - FNextToRead < PipelineWindow;
+}
+
+void TWirePOP3::ResetListing()
+{
+    FPending.clear();
+    FPipelined = false;
+    FListCount = 0;
+    FNextToSend = 1;
+    FNextToRead = 1;
+    FSendError = nullptr;
+    FSendErrorText.clear();
+}
+
+void TWirePOP3::BeginPreview(std::int32_t n, std::int32_t lineCount)
+{
+    SendCommand(PreviewCommand + std::to_string(n) + " " + std::to_string(lineCount), 1,
+                "Retreiving message", 0);
+}
+
+std::vector<std::string> TWirePOP3::ReadPreview()
+{
+    std::vector<std::string> lines;
+    Capture(lines, {"."});
+    return lines;
 }

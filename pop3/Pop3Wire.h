@@ -3,13 +3,26 @@
 #include "pop3/WireMessageClient.h"
 
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <string>
 #include <vector>
 
 class TWireMessage;
 
-// The client side of a POP3 session: log-in, mailbox size, message headers and sizes,
-// deletion and log-out.
+// What a listing gives for one message.
+struct TListedMessage
+{
+    std::int32_t Number = 0;
+    // The size in octets; -1 when the server did not tell it.
+    std::int32_t Size = -1;
+    // Whether the header's response ended as POP3 says (see RetrieveHeader).
+    bool HeaderComplete = false;
+};
+
+// The client side of a POP3 session: log-in, mailbox size, message headers and sizes (one at a
+// time or pipelined), the preview's first lines, deletion and log-out. Every command text of
+// the program is spelled here.
 class TWirePOP3 : public TWireMessageClient
 {
 public:
@@ -24,6 +37,10 @@ public:
     // Sends "Quit" without waiting for the answer, then closes. Throws EWireClosedSocket,
     // after closing, when there was no socket to send it on.
     void Disconnect() override;
+    // Sends "Quit" and waits for the answer before closing, so that the server has ended the
+    // session (carried out its deletions, released the maildrop) when it returns. Throws
+    // EWireResponseError with the reply line when the server refuses; it closes either way.
+    void Logout();
 
     // The number of messages in the mailbox; 0 on any failure, whose text is posted.
     std::int32_t CheckMessages();
@@ -36,22 +53,79 @@ public:
     // True when the server accepted the deletion of message n.
     bool Delete(std::int32_t n);
 
-    // RetrieveHeader and RetrieveSize in two halves each, so that a check can send the
-    // commands for the next messages before it reads the replies of the first (RFC 2449
-    // pipelining, only with a server that lists PIPELINING among its Capabilities). Each read
-    // takes the oldest reply not yet read and gives what the whole operation gives.
-    void RequestHeader(std::int32_t n);
-    bool ReadHeader(TWireMessage& message);
-    void RequestSize(std::int32_t n);
-    std::int32_t ReadSize();
-    // Read and drop the oldest reply not yet read of a RequestHeader or a RequestSize, posting
-    // nothing, for the replies still on the way when a check stops early. They throw as the
-    // reads do when the connection fails.
-    void SkipHeader();
-    void SkipSize();
+    // A listing gives the header and size of messages 1 to count in order, as a check lists
+    // them. Pipelined (only for a server that lists PIPELINING among its Capabilities, RFC
+    // 2449), the TOP and LIST commands of the next messages go out ahead of their replies,
+    // which are read in order; otherwise every command's reply is read before the
+    // next command goes out. Either way each message gives the results, status texts and
+    // failures of RetrieveHeader and RetrieveSize, and a command that could not be sent fails
+    // at the message it was for.
+    void StartListing(std::int32_t count, bool pipelined);
+    // Whether the listing has messages left.
+    bool ListingPending() const { return FNextToRead <= FListCount; }
+    // The next message of the listing: its header goes into message. Throws as RetrieveHeader
+    // does, and std::logic_error when no message is left.
+    TListedMessage ListNext(TWireMessage& message);
+    // Ends the listing. The replies still due for the commands sent ahead (a check stopped
+    // before its last message) are read and dropped without a status text, so that the
+    // session ends in step with the server. Throws as the reads do when the connection fails.
+    void EndListing();
+
+    // Asks for the header and the first lineCount body lines of message n and reads the
+    // server's acceptance, posting "Retreiving message". Throws EWireResponseError with the
+    // reply line when the server refuses. The lines follow: ReadPreview reads them.
+    void BeginPreview(std::int32_t n, std::int32_t lineCount);
+    // The lines of the accepted preview up to the end of the response, without the dot that
+    // RFC 1939 puts before a line beginning with ".".
+    std::vector<std::string> ReadPreview();
 
     // The server's capability lines (RFC 2449 CAPA); empty when it does not know the command.
     std::vector<std::string> Capabilities();
     // Whether the server allows several commands on the way at once.
     static bool AllowsPipelining(const std::vector<std::string>& capabilities);
+
+private:
+    // Messages whose commands may be on the way at once when the server allows pipelining:
+    // enough to hide the round trips, few enough that neither side's buffers can fill up.
+    static constexpr std::int32_t PipelineWindow = 32;
+
+    enum class TRequest
+    {
+        Header,
+        Size
+    };
+    // A command sent ahead whose reply is still due.
+    struct TPendingReply
+    {
+        TRequest Kind;
+        std::int32_t Number;
+    };
+
+    // RetrieveHeader and RetrieveSize in two halves each: the commands go out now, the replies
+    // are read later in the order of the commands.
+    void RequestHeader(std::int32_t n);
+    bool ReadHeader(TWireMessage& message);
+    void RequestSize(std::int32_t n);
+    std::int32_t ReadSize();
+    // Read and drop a reply of TOP or of LIST, posting nothing.
+    void SkipHeader();
+    void SkipSize();
+
+    TListedMessage ListPipelined(TWireMessage& message);
+    // Sends the commands of the next messages while the pipeline has room. A failed write
+    // stops the sending; its failure is kept for the message whose command it was.
+    void SendAhead();
+    // Whether the commands of one more message may go out before the replies due are read.
+    bool PipelineHasRoom() const;
+    void ResetListing();
+
+    // The replies due, oldest first.
+    std::deque<TPendingReply> FPending;
+    bool FPipelined = false;
+    std::int32_t FListCount = 0;
+    // The next message whose commands go out, and the next one whose replies are read.
+    std::int32_t FNextToSend = 1;
+    std::int32_t FNextToRead = 1;
+    std::exception_ptr FSendError;
+    std::string FSendErrorText;
 };

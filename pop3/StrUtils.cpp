@@ -77,3 +77,19 @@ bool TryParseInt(std::string_view text, int& value)
     value = static_cast<int>(negative ? -result : result);
     return true;
 }
+
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+char HexDigit(unsigned value)
+{
+    return "0123456789ABCDEF"[value & 0x0F];
+}

@@ -3,8 +3,9 @@
 #include <string>
 #include <string_view>
 
-// Byte-wise text helpers shared by the header parser and the summary helpers. Letter case is
-// ASCII only: header names are ASCII, and bytes from 0x80 up are left as they are.
+// Byte-wise text helpers shared by the header parser, the summary helpers and the configuration
+// store. Letter case is ASCII only: header names are ASCII, and bytes from 0x80 up are left as
+// they are.
 
 // Without leading and trailing blanks and control characters (every byte up to 0x20).
 std::string_view Trim(std::string_view text);
@@ -25,3 +26,9 @@ std::string Copy(std::string_view text, long start, long length);
 
 // A decimal integer with an optional sign and nothing else around it.
 bool TryParseInt(std::string_view text, int& value);
+
+// The value of a hexadecimal digit in either letter case; -1 for any other character.
+int HexDigitValue(char c);
+
+// The upper-case hexadecimal digit of the low four bits of value.
+char HexDigit(unsigned value);

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-// The text functions that turn fetched headers and preview lines into what the message list and
-// the preview pane show. They work on raw header text; the window decodes their results for
-// display (DecodeHeaderText).
+// The message summary helpers: the pieces that the message list's rows (mail/MessageRow) and the
+// preview pane (mail/MailPreview) take from fetched headers and preview lines. They work on raw
+// header text; their callers decode the results for display (DecodeHeaderText).
 
 // "dd/mm/yyyy" of date, with dateSeparator in place of "/", then a blank and the time of the raw
 // "Date" header value: its characters 18 to 25 when it has the usual form ("Sun, 06 Dec 2026

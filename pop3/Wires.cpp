@@ -551,9 +551,9 @@ std::vector<TSocketAddress> TWireClient::ResolveHost(const std::string& host,
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     std::vector<TSocketAddress> addresses;
     if (name == "LOCALHOST") {
-        addresses.push_back(MakeIPv4Address(winsock.inet_addr("127.0.0.1"), winsock.htons(port)));
+        addresses.push_back(MakeIPv4Address(winsock.inet_addr("127.0.0.1"), port));
     } else if (const std::uint32_t numeric = winsock.inet_addr(host); numeric != 0xFFFFFFFFu) {
-        addresses.push_back(MakeIPv4Address(numeric, winsock.htons(port)));
+        addresses.push_back(MakeIPv4Address(numeric, port));
     } else if (!host.empty()) {
         addresses = winsock.gethostbyname(host, port);
         if (addresses.empty())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pop3/WinsockIntf.h"
+#include "pop3/SocketApi.h"
 
 #include <cstdint>
 #include <fstream>

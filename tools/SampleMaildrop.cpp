@@ -1,5 +1,7 @@
 #include "tools/SampleMaildrop.h"
 
+#include "pop3/StrUtils.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -40,10 +42,9 @@ std::string UniqueIdOf(const std::string& name)
         hash ^= c;
         hash *= 1099511628211ull;
     }
-    static const char digits[] = "0123456789ABCDEF";
     std::string id;
     for (int shift = 60; shift >= 0; shift -= 4)
-        id += digits[(hash >> shift) & 0xF];
+        id += HexDigit(static_cast<unsigned>(hash >> shift));
     return id;
 }
 
@@ -83,7 +84,7 @@ void TSampleMaildrop::Unlock()
     FReleased.notify_one();
 }
 
-std::vector<TSampleMessage> TSampleMaildrop::Load() const
+std::vector<TSampleMessage> TSampleMaildrop::Load()
 {
     std::error_code error;
     fs::directory_iterator entries(FFolder, error);
@@ -102,6 +103,15 @@ std::vector<TSampleMessage> TSampleMaildrop::Load() const
         messages.push_back({file.string(), UniqueIdOf(name), ToWireText(ReadWholeFile(file))});
     }
     return messages;
+}
+
+bool TSampleMaildrop::Remove(const TSampleMessage& message, std::string& error)
+{
+    std::error_code failure;
+    std::filesystem::remove(message.Source, failure);
+    if (failure)
+        error = failure.message();
+    return !failure;
 }
 
 std::string ToWireText(const std::string& bytes)

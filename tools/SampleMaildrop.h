@@ -6,34 +6,50 @@
 #include <string>
 #include <vector>
 
-// One message of the sample maildrop, as it goes on the wire.
+// One message of a maildrop, as it goes on the wire.
 struct TSampleMessage
 {
-    std::string FileName;
+    // Where the maildrop keeps the message: for a folder, the path of its file.
+    std::string Source;
     // RFC 1939 §7: 1 to 70 characters in the range 0x21 to 0x7E, the same in every session.
     std::string UniqueId;
     // Lines ended by CR LF, whatever the file used.
     std::string Text;
 };
 
-// A folder of .eml files served as one POP3 maildrop. Only one session at a time may hold it
-// (RFC 1939 §4: the maildrop is locked from the log-in until the session ends).
-class TSampleMaildrop
+// What a POP3 session needs of the messages it serves: the maildrop to itself from the log-in
+// until the session ends (RFC 1939 §4), the messages as they are at the log-in, and the removal
+// at QUIT of those it deleted (RFC 1939 §6).
+class IMaildrop
+{
+public:
+    virtual ~IMaildrop() = default;
+    // Waits up to waitMs for the session holding the maildrop to end; false when it did not.
+    virtual bool TryLock(int waitMs) = 0;
+    virtual void Unlock() = 0;
+    // The messages in maildrop order. Throws std::runtime_error naming what could not be read.
+    virtual std::vector<TSampleMessage> Load() = 0;
+    // Removes a message the session deleted; one that someone else removed meanwhile is gone
+    // all the same. False, with the reason in error, when the message stays.
+    virtual bool Remove(const TSampleMessage& message, std::string& error) = 0;
+};
+
+// A folder of .eml files served as one POP3 maildrop. Only one session at a time may hold it.
+class TSampleMaildrop : public IMaildrop
 {
 public:
     explicit TSampleMaildrop(std::string folder);
 
     const std::string& Folder() const { return FFolder; }
 
-    // Waits up to waitMs for the session holding the maildrop to end; false when it did not.
-    // The wait covers a client that sends QUIT and connects again at once, before the
-    // server has finished the first session.
-    bool TryLock(int waitMs);
-    void Unlock();
-
-    // The folder's .eml files in name order. Throws std::runtime_error naming what could not
-    // be read.
-    std::vector<TSampleMessage> Load() const;
+    // The wait covers a client that sends QUIT and connects again at once, before the server
+    // has finished the first session.
+    bool TryLock(int waitMs) override;
+    void Unlock() override;
+    // The folder's .eml files in name order.
+    std::vector<TSampleMessage> Load() override;
+    // Deletes the message's file.
+    bool Remove(const TSampleMessage& message, std::string& error) override;
 
 private:
     std::string FFolder;

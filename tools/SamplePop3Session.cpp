@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <iterator>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -52,14 +50,6 @@ std::string Err(const std::string& text)
     return Line("-ERR " + text);
 }
 
-// RFC 2449: what this server offers, for clients that ask.
-std::string CapabilityList()
-{
-    return Ok("capability list follows") + Line("USER") + Line("TOP") + Line("UIDL") +
-           Line("PIPELINING") + Line("RESP-CODES") + Line("AUTH-RESP-CODE") +
-           Line("IMPLEMENTATION Mailbeacon-sample") + Line(".");
-}
-
 bool IsTransactionCommand(const std::string& command)
 {
     static const char* const commands[] = {"STAT", "LIST", "RETR", "DELE",
@@ -70,8 +60,19 @@ bool IsTransactionCommand(const std::string& command)
 
 } // namespace
 
-TSamplePop3Session::TSamplePop3Session(TSampleMaildrop& maildrop, std::string user,
-                                       std::string password, TLog log, int lockWaitMs)
+std::vector<std::string> TSamplePop3Session::SampleCapabilities()
+{
+    return {"USER",
+            "TOP",
+            "UIDL",
+            "PIPELINING",
+            "RESP-CODES",
+            "AUTH-RESP-CODE",
+            "IMPLEMENTATION Mailbeacon-sample"};
+}
+
+TSamplePop3Session::TSamplePop3Session(IMaildrop& maildrop, std::string user, std::string password,
+                                       TLog log, int lockWaitMs)
     : FMaildrop(maildrop)
     , FUser(std::move(user))
     , FPassword(std::move(password))
@@ -102,12 +103,21 @@ std::string TSamplePop3Session::Answer(const std::string& line)
     const std::string argument = command == "PASS" ? rest : TrimSpaces(rest);
     if (command.empty())
         return Err("empty command");
-    if (command == "CAPA")
-        return CapabilityList();
+    if (command == "CAPA" && !Capabilities.empty())
+        return CapabilityReply();
     if (command == "QUIT")
         return Quit();
     return FState == TState::Authorization ? Authorize(command, argument)
                                            : Transact(command, argument);
+}
+
+// RFC 2449: what this server offers, for clients that ask.
+std::string TSamplePop3Session::CapabilityReply() const
+{
+    std::string reply = Ok("capability list follows");
+    for (const std::string& line : Capabilities)
+        reply += Line(line);
+    return reply + Line(".");
 }
 
 std::string TSamplePop3Session::Authorize(const std::string& command, const std::string& argument)
@@ -265,13 +275,11 @@ std::string TSamplePop3Session::Quit()
     for (std::size_t index = 0; index < FMessages.size(); ++index) {
         if (!FDeleted[index])
             continue;
-        std::error_code error;
-        // A file that someone else removed meanwhile is gone all the same.
-        std::filesystem::remove(FMessages[index].FileName, error);
-        if (error) {
+        std::string error;
+        if (!FMaildrop.Remove(FMessages[index], error)) {
             ++failed;
             if (FLog)
-                FLog("cannot remove " + FMessages[index].FileName + ": " + error.message());
+                FLog("cannot remove " + FMessages[index].Source + ": " + error);
         } else {
             ++removed;
         }

@@ -7,20 +7,28 @@
 #include <string>
 #include <vector>
 
-// One POP3 conversation of the sample server (RFC 1939), without the socket: command lines
-// in, replies out. Messages marked for deletion are removed only when the client ends the
-// session with QUIT; a session that ends otherwise leaves the maildrop as it found it.
+// One POP3 conversation (RFC 1939), without the socket: command lines in, replies out. The
+// sample server and the tests' fake mailbox both serve their sessions with it. Messages marked
+// for deletion are removed only when the client ends the session with QUIT; a session that
+// ends otherwise leaves the maildrop as it found it.
 class TSamplePop3Session
 {
 public:
     using TLog = std::function<void(const std::string& text)>;
 
+    // The sample server's answer to CAPA (RFC 2449).
+    static std::vector<std::string> SampleCapabilities();
+
     // lockWaitMs: how long a log-in waits for another session to release the maildrop.
-    TSamplePop3Session(TSampleMaildrop& maildrop, std::string user, std::string password,
-                       TLog log = {}, int lockWaitMs = 3000);
+    TSamplePop3Session(IMaildrop& maildrop, std::string user, std::string password, TLog log = {},
+                       int lockWaitMs = 3000);
     ~TSamplePop3Session();
     TSamplePop3Session(const TSamplePop3Session&) = delete;
     TSamplePop3Session& operator=(const TSamplePop3Session&) = delete;
+
+    // The lines of the answer to CAPA; with none, CAPA is an unknown command, as it is to a
+    // server older than the extension.
+    std::vector<std::string> Capabilities = SampleCapabilities();
 
     static std::string Greeting();
     // The reply to one command line given without its CR LF; the reply ends with CR LF.
@@ -46,7 +54,9 @@ private:
     std::size_t Octets() const;
     void Release();
 
-    TSampleMaildrop& FMaildrop;
+    std::string CapabilityReply() const;
+
+    IMaildrop& FMaildrop;
     std::string FUser;
     std::string FPassword;
     TLog FLog;

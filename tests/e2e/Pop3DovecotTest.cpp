@@ -202,14 +202,12 @@ TEST_F(DovecotTest, PipelinedCheckGivesThePlainChecksResults)
     Client.Connect();
     ASSERT_TRUE(TWirePOP3::AllowsPipelining(Client.Capabilities()));
     ASSERT_EQ(Client.CheckMessages(), 20);
+    Client.StartListing(20, true);
     for (int n = 1; n <= 20; ++n) {
-        Client.RequestHeader(n);
-        Client.RequestSize(n);
-    }
-    for (int n = 1; n <= 20; ++n) {
-        EXPECT_TRUE(Client.ReadHeader(Message));
+        const TListedMessage listed = Client.ListNext(Message);
+        EXPECT_TRUE(listed.HeaderComplete);
         EXPECT_EQ(Message.Subject(), "pipelined-" + std::to_string(n));
-        EXPECT_EQ(Client.ReadSize(), static_cast<int>(mails[n - 1].size()));
+        EXPECT_EQ(listed.Size, static_cast<int>(mails[n - 1].size()));
     }
     EXPECT_EQ(Client.CheckMessages(), 20);
     Client.Disconnect();

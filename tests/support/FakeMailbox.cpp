@@ -1,183 +1,125 @@
 #include "tests/support/FakeMailbox.h"
 
-#include <cctype>
+#include "tools/SampleMaildrop.h"
+#include "tools/SamplePop3Session.h"
+
+#include <algorithm>
 #include <chrono>
-#include <memory>
-#include <sstream>
+#include <cstdint>
+#include <mutex>
 #include <thread>
 
-namespace {
-
-std::string Upper(std::string text)
+// The messages, the delay and the command hook, as the mailbox and its sessions share them.
+class TFakeMailbox::TStore : public IMaildrop
 {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
+public:
+    struct TStoredMessage
+    {
+        std::uint64_t Id;
+        std::string Text;
+    };
 
-// The message's lines without their CR LF.
-std::vector<std::string> Lines(const std::string& message)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < message.size()) {
-        std::size_t end = message.find('\n', start);
-        if (end == std::string::npos)
-            end = message.size();
-        std::string line = message.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
+    std::mutex Lock;
+    std::vector<TStoredMessage> Messages;
+    std::uint64_t NextId = 1;
+    int DelayMs = 0;
+    std::function<void(const std::string&)> OnCommand;
+
+    // Under the lock.
+    void Add(std::string text) { Messages.push_back({NextId++, std::move(text)}); }
+
+    // The scripted server serves one connection at a time, so sessions never overlap.
+    bool TryLock(int) override { return true; }
+    void Unlock() override {}
+
+    std::vector<TSampleMessage> Load() override
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        std::vector<TSampleMessage> loaded;
+        for (const TStoredMessage& message : Messages) {
+            const std::string id = std::to_string(message.Id);
+            loaded.push_back({id, "fake-" + id, ToWireText(message.Text)});
+        }
+        return loaded;
     }
-    return lines;
-}
 
-// RFC 1939 §3: a line starting with "." gets one more in a multi-line response.
-std::string Stuffed(const std::string& line)
-{
-    return !line.empty() && line.front() == '.' ? "." + line : line;
-}
+    bool Remove(const TSampleMessage& message, std::string&) override
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        // A message the test has replaced meanwhile is gone all the same.
+        Messages.erase(std::remove_if(Messages.begin(), Messages.end(),
+                                      [&](const TStoredMessage& stored) {
+                                          return std::to_string(stored.Id) == message.Source;
+                                      }),
+                       Messages.end());
+        return true;
+    }
+};
 
-} // namespace
+TFakeMailbox::TFakeMailbox()
+    : FStore(std::make_shared<TStore>())
+{}
+
+TFakeMailbox::~TFakeMailbox() = default;
 
 void TFakeMailbox::SetMessages(std::vector<std::string> messages)
 {
-    std::lock_guard<std::mutex> guard(FLock);
-    FMessages = std::move(messages);
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    FStore->Messages.clear();
+    for (std::string& message : messages)
+        FStore->Add(std::move(message));
 }
 
 void TFakeMailbox::AddMessage(std::string message)
 {
-    std::lock_guard<std::mutex> guard(FLock);
-    FMessages.push_back(std::move(message));
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    FStore->Add(std::move(message));
 }
 
 std::vector<std::string> TFakeMailbox::Messages()
 {
-    std::lock_guard<std::mutex> guard(FLock);
-    return FMessages;
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    std::vector<std::string> texts;
+    for (const TStore::TStoredMessage& message : FStore->Messages)
+        texts.push_back(message.Text);
+    return texts;
 }
 
 void TFakeMailbox::SetDelay(int milliseconds)
 {
-    std::lock_guard<std::mutex> guard(FLock);
-    FDelayMs = milliseconds;
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    FStore->DelayMs = milliseconds;
 }
 
 void TFakeMailbox::SetOnCommand(std::function<void(const std::string&)> onCommand)
 {
-    std::lock_guard<std::mutex> guard(FLock);
-    FOnCommand = std::move(onCommand);
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    FStore->OnCommand = std::move(onCommand);
 }
 
 void TFakeMailbox::ServeOn(TFakePop3Server& server, int sessions)
 {
     for (int session = 0; session < sessions; ++session)
-        server.Reply("+OK fake POP3 server ready").Serve(Session());
+        server.Send(TSamplePop3Session::Greeting()).Serve(Session());
 }
 
 TFakePop3Server::THandler TFakeMailbox::Session()
 {
-    auto deleted = std::make_shared<std::vector<bool>>();
-    auto loggedIn = std::make_shared<bool>(false);
-    return [this, deleted, loggedIn](const std::string& command) {
+    auto session = std::make_shared<TSamplePop3Session>(*FStore, User, Password);
+    session->Capabilities = Capabilities;
+    // The session refers to the store it was made with; the handler keeps both alive.
+    return [store = FStore, session](const std::string& command) {
         int delay = 0;
         std::function<void(const std::string&)> onCommand;
         {
-            std::lock_guard<std::mutex> guard(FLock);
-            delay = FDelayMs;
-            onCommand = FOnCommand;
+            std::lock_guard<std::mutex> guard(store->Lock);
+            delay = store->DelayMs;
+            onCommand = store->OnCommand;
         }
         if (onCommand)
             onCommand(command);
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-        std::lock_guard<std::mutex> guard(FLock);
-        return Answer(command, *deleted, *loggedIn);
+        return session->Answer(command);
     };
-}
-
-std::string TFakeMailbox::Answer(const std::string& command, std::vector<bool>& deleted,
-                                 bool& loggedIn)
-{
-    deleted.resize(FMessages.size(), false);
-    std::istringstream words(command);
-    std::string verb;
-    words >> verb;
-    verb = Upper(verb);
-    std::string argument = command.size() > verb.size() ? command.substr(verb.size() + 1) : "";
-    int number = 0;
-    int lines = -1;
-    std::istringstream(argument) >> number >> lines;
-    const bool exists = number >= 1 && number <= static_cast<int>(FMessages.size()) &&
-                        !deleted[static_cast<std::size_t>(number - 1)];
-    const std::string missing = "-ERR There's no message " + std::to_string(number) + ".\r\n";
-
-    if (verb == "USER")
-        return argument == User ? "+OK\r\n" : "-ERR unknown user\r\n";
-    if (verb == "PASS") {
-        loggedIn = argument == Password;
-        return loggedIn ? "+OK Logged in.\r\n" : "-ERR [AUTH] Authentication failed.\r\n";
-    }
-    if (verb == "QUIT") {
-        if (loggedIn)
-            for (std::size_t index = deleted.size(); index-- > 0;)
-                if (deleted[index])
-                    FMessages.erase(FMessages.begin() + static_cast<long>(index));
-        return "+OK Logging out.\r\n";
-    }
-    if (verb == "CAPA" && !Capabilities.empty()) {
-        std::string reply = "+OK\r\n";
-        for (const std::string& line : Capabilities)
-            reply += line + "\r\n";
-        return reply + ".\r\n";
-    }
-    if (!loggedIn)
-        return "-ERR Unknown command.\r\n";
-    if (verb == "STAT") {
-        std::size_t count = 0;
-        std::size_t size = 0;
-        for (std::size_t index = 0; index < FMessages.size(); ++index)
-            if (!deleted[index]) {
-                ++count;
-                size += FMessages[index].size();
-            }
-        return "+OK " + std::to_string(count) + " " + std::to_string(size) + "\r\n";
-    }
-    if (verb == "LIST")
-        return exists ? "+OK " + std::to_string(number) + " " +
-                            std::to_string(FMessages[static_cast<std::size_t>(number - 1)].size()) +
-                            "\r\n"
-                      : missing;
-    if (verb == "UIDL")
-        return exists ? "+OK " + std::to_string(number) + " fake-" + std::to_string(number) + "\r\n"
-                      : missing;
-    if (verb == "DELE") {
-        if (!exists)
-            return missing;
-        deleted[static_cast<std::size_t>(number - 1)] = true;
-        return "+OK Marked to be deleted.\r\n";
-    }
-    if (verb == "RSET") {
-        deleted.assign(deleted.size(), false);
-        return "+OK\r\n";
-    }
-    if (verb == "NOOP")
-        return "+OK\r\n";
-    if (verb == "TOP") {
-        if (!exists || lines < 0)
-            return missing;
-        std::string reply = "+OK\r\n";
-        bool body = false;
-        int bodyLines = 0;
-        for (const std::string& line : Lines(FMessages[static_cast<std::size_t>(number - 1)])) {
-            if (body && bodyLines++ >= lines)
-                break;
-            reply += Stuffed(line) + "\r\n";
-            body = body || line.empty();
-        }
-        return reply + ".\r\n";
-    }
-    return "-ERR Unknown command.\r\n";
 }

@@ -2,23 +2,30 @@
 
 #include "tests/support/FakePop3Server.h"
 
-#include <cstddef>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
-// A mailbox behind the scripted server: answers the commands of POP3 sessions (USER, PASS,
-// STAT, LIST, TOP, UIDL, CAPA, DELE, RSET, NOOP, QUIT, in any letter case) from a list of
-// messages that a test may change between sessions. Deletions are carried out at QUIT.
+// A mailbox behind the scripted server: its sessions are the sample server's POP3 sessions
+// (USER, PASS, STAT, LIST, RETR, TOP, UIDL, CAPA, DELE, RSET, NOOP, QUIT, in any letter case),
+// served from a list of messages that a test may change between sessions. A session sees the
+// messages as they were at its log-in; its deletions are carried out at QUIT. The sessions
+// share the messages with the mailbox, so either may end first.
 class TFakeMailbox
 {
 public:
+    // Taken by ServeOn and Session for the sessions they add.
     std::string User = "alice";
     std::string Password = "secret";
     // The lines of the answer to CAPA; with none, CAPA is an unknown command, as to an old
     // server.
     std::vector<std::string> Capabilities;
+
+    TFakeMailbox();
+    ~TFakeMailbox();
+    TFakeMailbox(const TFakeMailbox&) = delete;
+    TFakeMailbox& operator=(const TFakeMailbox&) = delete;
 
     void SetMessages(std::vector<std::string> messages);
     void AddMessage(std::string message);
@@ -35,10 +42,6 @@ public:
     TFakePop3Server::THandler Session();
 
 private:
-    std::string Answer(const std::string& command, std::vector<bool>& deleted, bool& loggedIn);
-
-    std::mutex FLock;
-    std::vector<std::string> FMessages;
-    int FDelayMs = 0;
-    std::function<void(const std::string&)> FOnCommand;
+    class TStore;
+    std::shared_ptr<TStore> FStore;
 };

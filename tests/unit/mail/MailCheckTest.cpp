@@ -1,11 +1,11 @@
 #include "mail/MailCheck.h"
 
 #include "pop3/Pop3Wire.h"
-#include "pop3/WireMessage.h"
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
 #include "tests/support/TempDir.h"
+#include "tests/unit/mail/MailRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,49 +26,6 @@ std::string Mail(const std::string& from, const std::string& subject,
            "Subject: " + subject + "\r\nDate: Sun, 06 Dec 2026 20:07:05 +0000\r\n" + extraHeaders +
            "\r\nHello.\r\n";
 }
-
-// Everything a check reported, in order: "S " status, "E<kind> " failure, "R " row.
-class TRecorder : public ICheckEvents
-{
-public:
-    void Status(const std::string& text) override
-    {
-        Trace.push_back("S " + text);
-        if (OnStatus)
-            OnStatus(text);
-    }
-    void Failure(const std::string& text, TFailureReport report) override
-    {
-        const char* kind = report == TFailureReport::LogLine      ? "EL "
-                           : report == TFailureReport::StatusText ? "ES "
-                                                                  : "EP ";
-        Trace.push_back(kind + text);
-        ++Errors;
-    }
-    void ListRow(const TMessageRow& row) override
-    {
-        Trace.push_back("R " + row.AccountName + " " + row.Number);
-        Rows.push_back(row);
-        if (OnRow)
-            OnRow(row);
-    }
-
-    // The entries of one kind ("S ", "E", "R "), in order.
-    TLines Only(const std::string& prefix) const
-    {
-        TLines lines;
-        for (const std::string& entry : Trace)
-            if (entry.rfind(prefix, 0) == 0)
-                lines.push_back(entry);
-        return lines;
-    }
-
-    TLines Trace;
-    std::vector<TMessageRow> Rows;
-    int Errors = 0;
-    std::function<void(const TMessageRow&)> OnRow;
-    std::function<void(const std::string&)> OnStatus;
-};
 
 // Accounts on fake servers, checked with one client, as the window's worker does.
 class MailCheckTest : public ::testing::Test
@@ -95,93 +52,11 @@ protected:
 
     TWirePOP3 Client;
     TCheckRequest Request;
-    TRecorder Events;
+    TMailRecorder Events;
     std::atomic<bool> Cancel{false};
 };
 
 } // namespace
-
-// Row texts
-
-TEST(MessageRowTest, KilobytesFollowTheFormulaWithTiesToEven)
-{
-    const std::pair<std::int64_t, std::int64_t> table[] = {
-        {-1, 0},   {0, 0},    {1, 1},    {1023, 1}, {1024, 2}, {2047, 2},
-        {2048, 2}, {2049, 3}, {3071, 3}, {3072, 4}, {4096, 4}, {5120, 6}};
-    for (const auto& [size, kilobytes] : table)
-        EXPECT_EQ(Kilobytes(size), kilobytes) << size << " bytes";
-    EXPECT_EQ(SizeText(1024), "2 KB");
-    EXPECT_EQ(SizeText(-1), "0 KB");
-}
-
-TEST(MessageRowTest, CommaTextQuotesWhatWouldSplitIt)
-{
-    EXPECT_EQ(CommaText({}), "");
-    EXPECT_EQ(CommaText({""}), "\"\"");
-    EXPECT_EQ(CommaText({"a@example.org", "b@example.org"}), "a@example.org,b@example.org");
-    EXPECT_EQ(CommaText({"a@example.org", "\"Doe, Jo\" <jo@example.org>"}),
-              "a@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\"");
-    EXPECT_EQ(CommaText({"tab\there", "x"}), "\"tab\there\",x");
-    EXPECT_EQ(CommaText({"a", "", "b"}), "a,,b");
-}
-
-TEST(MessageRowTest, FromColumnFallsBackToTheAddress)
-{
-    EXPECT_EQ(SenderDisplayText("\"Smith, Ann\" <ann@example.org>"), "Smith, Ann");
-    EXPECT_EQ(SenderDisplayText("Ann Smith <ann@example.org>"), "Ann Smith");
-    EXPECT_EQ(SenderDisplayText("=?UTF-8?B?SsO8cmdlbg==?= <j@example.org>"), "J\xC3\xBCrgen");
-    EXPECT_EQ(SenderDisplayText("<ann@example.org>"), "ann@example.org");
-    EXPECT_EQ(SenderDisplayText("\"\" <ann@example.org>"), "ann@example.org");
-    EXPECT_EQ(SenderDisplayText("ann@example.org"), "ann@example.org");
-    EXPECT_EQ(SenderDisplayText(""), "");
-}
-
-TEST(MessageRowTest, RowKeepsTheRawHiddenTextsAndDecodesTheColumns)
-{
-    TWireMessage header;
-    header.SetHeaderLines(
-        {"From: bare@example.org", "To: a@example.org, \"Doe, Jo\" <jo@example.org>",
-         "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?=", "Date: Sun, 06 Dec 2026 20:07:05 +0000",
-         "Message-ID: <m1@example.org>"});
-    auto record = std::make_shared<TAccount>();
-    record->Name = "Home";
-    const TMessageRow row = MakeMessageRow(SnapshotOf(record), 3, header, 2048, ".");
-    EXPECT_EQ(row.Account, record);
-    EXPECT_EQ(row.Text(0), "Home");
-    EXPECT_EQ(row.Text(1), "bare@example.org");
-    EXPECT_EQ(row.Text(2), "Gr\xC3\xBC\xC3\x9F"
-                           "e");
-    EXPECT_EQ(row.Text(3), "06.12.2026 20:07:05");
-    EXPECT_EQ(row.Text(4), "2 KB");
-    EXPECT_EQ(row.Text(5), "a@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\"");
-    EXPECT_EQ(row.Text(6), "") << "a bare address has no text between angle brackets";
-    EXPECT_EQ(row.Text(7), "3");
-    EXPECT_EQ(row.Text(8), "<m1@example.org>");
-    EXPECT_EQ(row.Text(9), "");
-    EXPECT_EQ(row.SizeBytes, 2048);
-}
-
-TEST(MessageRowTest, SameMessageByIdElseBySenderDateAndSubject)
-{
-    TMessageRow listed;
-    listed.From = "Ann";
-    listed.Date = "06/12/2026 20:07:05";
-    listed.Subject = "Hello";
-    TMessageRow fetched = listed;
-    EXPECT_TRUE(SameMessage(listed, fetched));
-    fetched.Subject = "Other";
-    EXPECT_FALSE(SameMessage(listed, fetched));
-
-    listed.MessageId = "<a@x>";
-    fetched = listed;
-    fetched.Subject = "Subject changed by a filter";
-    EXPECT_TRUE(SameMessage(listed, fetched)) << "the Message-ID decides";
-    fetched.MessageId = "<b@x>";
-    EXPECT_FALSE(SameMessage(listed, fetched));
-    fetched.MessageId.clear();
-    fetched.Subject = listed.Subject;
-    EXPECT_FALSE(SameMessage(listed, fetched)) << "one with an ID, one without";
-}
 
 // Runs
 
@@ -401,8 +276,8 @@ TEST_F(MailCheckTest, PipelinedCheckListsWhatTheOneByOneCheckLists)
 
     Request.Accounts = {Account("Home", plain.Port())};
     Check();
-    const TRecorder oneByOne = Events;
-    Events = TRecorder();
+    const TMailRecorder oneByOne = Events;
+    Events = TMailRecorder();
     Request.Accounts = {Account("Home", pipelining.Port())};
     Check();
 
@@ -450,7 +325,7 @@ TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
         box.ServeOn(server, 1);
         server.Start();
         Request.Accounts = {Account("Home", server.Port())};
-        Events = TRecorder();
+        Events = TMailRecorder();
         // A client that sent ahead would have its next command at the server by now.
         TLines seenAtFirstHeader;
         Events.OnStatus = [&](const std::string& text) {

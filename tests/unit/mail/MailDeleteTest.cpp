@@ -4,6 +4,7 @@
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
+#include "tests/unit/mail/MailRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,35 +23,6 @@ std::string Mail(const std::string& subject, bool withId = true)
            (withId ? "Message-ID: <" + subject + "@x>\r\n" : "") + "\r\nBody\r\n";
 }
 
-// Everything a deletion reported: "S " status, "EL "/"ES " failure, "D " deleted row.
-class TRecorder : public IDeleteEvents
-{
-public:
-    void Status(const std::string& text) override { Trace.push_back("S " + text); }
-    void Failure(const std::string& text, TFailureReport report) override
-    {
-        Trace.push_back((report == TFailureReport::LogLine ? "EL " : "ES ") + text);
-    }
-    void Deleted(const TMessageRow& row) override
-    {
-        Trace.push_back("D " + row.AccountName + " " + row.Number);
-        if (OnDeleted)
-            OnDeleted();
-    }
-
-    TLines Only(const std::string& prefix) const
-    {
-        TLines lines;
-        for (const std::string& entry : Trace)
-            if (entry.rfind(prefix, 0) == 0)
-                lines.push_back(entry);
-        return lines;
-    }
-
-    TLines Trace;
-    std::function<void()> OnDeleted;
-};
-
 // One fake mailbox per account; rows come from a real check of them.
 struct TMailAccount
 {
@@ -64,20 +36,6 @@ struct TMailAccount
 class MailDeleteTest : public ::testing::Test
 {
 protected:
-    class TRows : public ICheckEvents
-    {
-    public:
-        explicit TRows(std::vector<TMessageRow>& rows)
-            : FRows(rows)
-        {}
-        void Status(const std::string&) override {}
-        void Failure(const std::string&, TFailureReport) override {}
-        void ListRow(const TMessageRow& row) override { FRows.push_back(row); }
-
-    private:
-        std::vector<TMessageRow>& FRows;
-    };
-
     // An account with the messages, listed by a check; sessions counts the check's too.
     TMailAccount& Add(const std::string& name, std::vector<std::string> messages, int sessions = 2)
     {
@@ -91,9 +49,10 @@ protected:
         Client.ReadTimeout = 5000;
         TCheckRequest check;
         check.Accounts = {account.Account};
-        TRows rows(account.Rows);
+        TMailRecorder listed;
         std::atomic<bool> no{false};
-        CheckMail(Client, check, rows, no);
+        CheckMail(Client, check, listed, no);
+        account.Rows = listed.Rows;
         return account;
     }
 
@@ -113,7 +72,7 @@ protected:
     std::vector<std::unique_ptr<TMailAccount>> Accounts;
     TWirePOP3 Client;
     TDeleteRequest Request;
-    TRecorder Events;
+    TMailRecorder Events;
     std::atomic<bool> Cancel{false};
 };
 
@@ -201,7 +160,7 @@ TEST_F(MailDeleteTest, StopDeletesNothingMoreAndOpensNoFurtherSession)
     Select(first, 0);
     Select(first, 1);
     Select(second, 0);
-    Events.OnDeleted = [this] { Cancel = true; };
+    Events.OnDeleted = [this](const TMessageRow&) { Cancel = true; };
 
     DeleteMessages(Client, Request, Events, Cancel);
 

@@ -4,6 +4,7 @@
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
+#include "tests/unit/mail/MailRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -47,53 +48,10 @@ std::string Plain(const std::string& subject, const std::string& id = {})
            (id.empty() ? "" : "Message-ID: " + id + "\r\n") + "\r\nBody of " + subject + "\r\n";
 }
 
-// Everything a preview reported: "S " status, "EL "/"ES " failure, "P" the pane shown.
-class TRecorder : public IPreviewEvents
-{
-public:
-    void Status(const std::string& text) override
-    {
-        Trace.push_back("S " + text);
-        if (OnStatus)
-            OnStatus(text);
-    }
-    void Failure(const std::string& text, TFailureReport report) override
-    {
-        Trace.push_back((report == TFailureReport::LogLine ? "EL " : "ES ") + text);
-    }
-    void ShowPreview(const TMessagePreview& preview) override
-    {
-        Trace.push_back("P");
-        Shown = preview;
-    }
-
-    TLines Failures() const
-    {
-        TLines lines;
-        for (const std::string& entry : Trace)
-            if (entry.rfind("E", 0) == 0)
-                lines.push_back(entry);
-        return lines;
-    }
-
-    TLines Trace;
-    std::optional<TMessagePreview> Shown;
-    std::function<void(const std::string&)> OnStatus;
-};
-
 // Rows listed by a real check of the fake mailbox, then previewed with another session.
 class MailPreviewTest : public ::testing::Test
 {
 protected:
-    class TRows : public ICheckEvents
-    {
-    public:
-        void Status(const std::string&) override {}
-        void Failure(const std::string&, TFailureReport) override {}
-        void ListRow(const TMessageRow& row) override { Rows.push_back(row); }
-        std::vector<TMessageRow> Rows;
-    };
-
     void Start(std::vector<std::string> messages, int sessions = 2)
     {
         Box.SetMessages(std::move(messages));
@@ -132,9 +90,9 @@ protected:
     TFakeMailbox Box;
     TFakePop3Server Server;
     TWirePOP3 Client;
-    TRows Listed;
+    TMailRecorder Listed;
     TPreviewRequest Request;
-    TRecorder Events;
+    TMailRecorder Events;
     std::atomic<bool> Cancel{false};
 };
 
@@ -148,7 +106,7 @@ TEST_F(MailPreviewTest, ShowsSenderRecipientsSubjectAttachmentsAndBody)
 
     ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(PreviewCommands(), (TLines{"User alice", "Pass secret", "Top 2 40", "Quit"}));
-    EXPECT_TRUE(Events.Failures().empty());
+    EXPECT_TRUE(Events.Only("E").empty());
     ASSERT_TRUE(Events.Shown.has_value());
     const TMessagePreview& shown = *Events.Shown;
     EXPECT_EQ(shown.From, "Ann Smith <ann@example.org>");
@@ -209,7 +167,7 @@ TEST_F(MailPreviewTest, RefusedTopIsLoggedAndShowsNothing)
 
     ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(Server.Problems(), "");
-    EXPECT_EQ(Events.Failures(), (TLines{"EL ERROR - Message Preview on Home failed."}));
+    EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Message Preview on Home failed."}));
     EXPECT_FALSE(Events.Shown);
 }
 
@@ -219,7 +177,7 @@ TEST_F(MailPreviewTest, ConnectionFailureAndLostSessionAreErrors)
         TAccount{"Gone", "127.0.0.1", FreeLoopbackPort(), "alice", "secret"}));
     Request.Row.Number = "1";
     RetrieveMessagePreview(Client, Request, Events, Cancel);
-    EXPECT_EQ(Events.Failures(), (TLines{"EL ERROR - Connection to Gone failed."}));
+    EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Connection to Gone failed."}));
 
     Server.Reply("+OK ready")
         .Receive()
@@ -231,9 +189,9 @@ TEST_F(MailPreviewTest, ConnectionFailureAndLostSessionAreErrors)
         .Close();
     Server.Start();
     Request.Account.Data.Port = Server.Port();
-    TRecorder lost;
+    TMailRecorder lost;
     RetrieveMessagePreview(Client, Request, lost, Cancel);
-    EXPECT_EQ(lost.Failures(), (TLines{"ES Connection Closed Gracefully."}));
+    EXPECT_EQ(lost.Only("E"), (TLines{"ES Connection Closed Gracefully."}));
     EXPECT_FALSE(lost.Shown);
 }
 
@@ -243,10 +201,10 @@ TEST_F(MailPreviewTest, StopBeforeTopFetchesNothingAndAfterItShowsTheRowOnly)
     Cancel = true;
     Preview(0);
     EXPECT_FALSE(Events.Shown);
-    EXPECT_TRUE(Events.Failures().empty());
+    EXPECT_TRUE(Events.Only("E").empty());
 
     Cancel = false;
-    TRecorder late;
+    TMailRecorder late;
     late.OnStatus = [this](const std::string& text) {
         if (text == "Retreiving message")
             Cancel = true;
@@ -269,13 +227,13 @@ TEST_F(MailPreviewTest, AnotherMessageUnderTheNumberShowsNothing)
     // Another client deletes message 1: every number now names the next message.
     Box.SetMessages({Plain("two", "<2@x>"), Plain("three"), Plain("four")});
     Preview(0);
-    EXPECT_EQ(Events.Failures(), (TLines{"EL ERROR - Message Preview on Home failed."}));
+    EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Message Preview on Home failed."}));
     EXPECT_FALSE(Events.Shown);
 
-    TRecorder withoutId;
+    TMailRecorder withoutId;
     Request.Row = Listed.Rows.at(2);
     RetrieveMessagePreview(Client, Request, withoutId, Cancel);
-    EXPECT_EQ(withoutId.Failures(), (TLines{"EL ERROR - Message Preview on Home failed."}))
+    EXPECT_EQ(withoutId.Only("E"), (TLines{"EL ERROR - Message Preview on Home failed."}))
         << "no Message-ID: From, Date and Subject decide";
     EXPECT_FALSE(withoutId.Shown);
 }

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
 namespace {
 
 using TLines = std::vector<std::string>;
@@ -132,14 +136,37 @@ TEST_F(Pop3Test, DeleteReportsTheServersAnswerAndNeverRaises)
 
 TEST_F(Pop3Test, PreviewReadsTheTopLinesWithoutDotStuffing)
 {
-    LoggedIn().Receive("Top 4 2").Send("+OK\r\nSubject: x\r\n\r\n..hidden dot\r\nline 2\r\n.\r\n");
+    LoggedIn()
+        .Receive("Top 4 2")
+        .Send("+OK\r\nSubject: x\r\n\r\n..hidden dot\r\nline 2\r\n.\r\n")
+        .Receive("Top 5 2")
+        .Reply("-ERR no such message");
     Connect();
     Status.Texts.clear();
-    EXPECT_EQ(Client.SendCommand("Top 4 2", 1, "Retreiving message", 0), 1);
-    TLines lines;
-    EXPECT_EQ(Client.Capture(lines, {"."}), 1);
-    EXPECT_EQ(lines, (TLines{"Subject: x", "", ".hidden dot", "line 2"}));
+    Client.BeginPreview(4, 2);
+    EXPECT_EQ(Client.ReadPreview(), (TLines{"Subject: x", "", ".hidden dot", "line 2"}));
     EXPECT_EQ(Status.Texts, (TLines{"Retreiving message"}));
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.BeginPreview(5, 2); }),
+              "-ERR no such message");
+}
+
+TEST_F(Pop3Test, LogoutWaitsForTheAnswerToQuit)
+{
+    LoggedIn().Receive("Quit").Pause(100).Reply("+OK bye");
+    Connect();
+    const auto started = std::chrono::steady_clock::now();
+    Client.Logout();
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(90));
+    EXPECT_FALSE(Client.Connected());
+    EXPECT_EQ(Sent(), (TLines{"Quit"}));
+
+    TFakePop3Server refusing;
+    refusing.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive().Reply("-ERR no");
+    refusing.Start();
+    Client.Port = refusing.Port();
+    Client.Connect();
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.Logout(); }), "-ERR no");
+    EXPECT_FALSE(Client.Connected());
 }
 
 // Log-in failures
@@ -355,7 +382,7 @@ TEST_F(Pop3Test, HeaderBytesOfEveryValueArriveAsSent)
 
 // Pipelining
 
-TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
+TEST_F(Pop3Test, PipelinedListingSendsAheadAndReadsTheRepliesInOrder)
 {
     LoggedIn()
         .Receive("CAPA")
@@ -365,6 +392,8 @@ TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
         .Receive("TOP 2 0")
         .Receive("LIST 2")
         .Send("+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n-ERR gone\r\n+OK 2 200\r\n")
+        .Receive("STAT")
+        .Reply("+OK 2 300")
         .Receive("Quit");
     Connect();
     const TLines capabilities = Client.Capabilities();
@@ -372,20 +401,103 @@ TEST_F(Pop3Test, PipelinedRequestsAreAnsweredInOrder)
     EXPECT_TRUE(TWirePOP3::AllowsPipelining(capabilities));
     Status.Texts.clear();
 
-    for (int n = 1; n <= 2; ++n) {
-        Client.RequestHeader(n);
-        Client.RequestSize(n);
-    }
-    EXPECT_TRUE(Client.ReadHeader(Message));
+    Client.StartListing(2, true);
+    const TListedMessage first = Client.ListNext(Message);
+    EXPECT_EQ(first.Number, 1);
+    EXPECT_EQ(first.Size, 100);
+    EXPECT_TRUE(first.HeaderComplete);
     EXPECT_EQ(Message.Subject(), "one");
-    EXPECT_EQ(Client.ReadSize(), 100);
-    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.ReadHeader(Message); }), "-ERR gone");
-    EXPECT_EQ(Client.ReadSize(), 200);
+    EXPECT_TRUE(Client.ListingPending());
+    EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.ListNext(Message); }), "-ERR gone");
+    // LIST 2's reply is still due: ending the listing reads it without a trace, so that the
+    // next command gets its own reply.
+    Client.EndListing();
+    EXPECT_FALSE(Client.ListingPending());
+    EXPECT_EQ(Client.CheckMessages(), 2);
     Client.Disconnect();
     ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(Server.Problems(), "");
-    EXPECT_EQ(Status.Texts, (TLines{"Retrieving headers", "Retrieving size", "Retrieving size",
-                                    "Disconnecting", "Disconnected"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Retrieving headers", "Retrieving size",
+                                    "Checking for messages", "Disconnecting", "Disconnected"}));
+}
+
+TEST_F(Pop3Test, PipelinedListingKeepsAtMost32MessagesOnTheWay)
+{
+    const auto header = [](int n) {
+        return "+OK\r\nSubject: " + std::to_string(n) + "\r\n\r\n.\r\n";
+    };
+    const auto size = [](int n) {
+        return "+OK " + std::to_string(n) + " " + std::to_string(n * 10) + "\r\n";
+    };
+    TFakePop3Server& script = LoggedIn();
+    for (int n = 1; n <= 32; ++n)
+        script.Receive("TOP " + std::to_string(n) + " 0").Receive("LIST " + std::to_string(n));
+    // Each message read makes room for one more.
+    for (int n = 1; n <= 2; ++n)
+        script.Send(header(n) + size(n))
+            .Receive("TOP " + std::to_string(n + 32) + " 0")
+            .Receive("LIST " + std::to_string(n + 32));
+    std::string rest;
+    for (int n = 3; n <= 34; ++n)
+        rest += header(n) + size(n);
+    script.Send(rest).Receive("Quit");
+    Connect();
+    // A client that sent more ahead would have TOP 33 at the server while it reads message 1.
+    TLines seenAtFirstHeader;
+    Client.OnStatus = [&](TWireSocket&, const std::string& text) {
+        if (text != "Retrieving headers" || !seenAtFirstHeader.empty())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        seenAtFirstHeader = Server.Commands();
+    };
+
+    Client.StartListing(34, true);
+    for (int n = 1; n <= 34; ++n) {
+        const TListedMessage listed = Client.ListNext(Message);
+        EXPECT_EQ(listed.Number, n);
+        EXPECT_EQ(listed.Size, n * 10);
+        EXPECT_EQ(Message.Subject(), std::to_string(n));
+    }
+    EXPECT_FALSE(Client.ListingPending());
+    EXPECT_THROW(Client.ListNext(Message), std::logic_error);
+    ASSERT_FALSE(seenAtFirstHeader.empty());
+    EXPECT_EQ(seenAtFirstHeader.back(), "LIST 32");
+    Client.Disconnect();
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Problems(), "");
+}
+
+TEST_F(Pop3Test, CommandThatCouldNotBeSentFailsAtItsOwnMessage)
+{
+    // Writes: User, Pass, then TOP 1, LIST 1, TOP 2 and LIST 2, whose write fails and stops
+    // the sending: message 2 lists without a size, message 3 fails with the write's error.
+    TScriptedWinsock winsock;
+    Client.SetWinsock(winsock);
+    winsock.FailingSend = 6;
+    winsock.SendError = 10054;
+    LoggedIn()
+        .Receive("TOP 1 0")
+        .Receive("LIST 1")
+        .Receive("TOP 2 0")
+        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n+OK\r\nSubject: two\r\n\r\n.\r\n")
+        .Receive("Quit");
+    Connect();
+    Status.Texts.clear();
+    const std::string writeError = "Socket Error #10054\r\nConnection reset by peer.";
+
+    Client.StartListing(3, true);
+    EXPECT_EQ(Client.ListNext(Message).Size, 100);
+    const TListedMessage second = Client.ListNext(Message);
+    EXPECT_EQ(second.Number, 2);
+    EXPECT_EQ(second.Size, -1);
+    EXPECT_EQ(Message.Subject(), "two");
+    EXPECT_EQ(MessageOf<EWireSocketError>([&] { Client.ListNext(Message); }), writeError);
+    EXPECT_EQ(Status.Texts,
+              (TLines{"Retrieving headers", "Retrieving size", "Retrieving headers", writeError}))
+        << "what RetrieveSize posts for a LIST it could not send";
+    Client.Disconnect();
+    ASSERT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Server.Problems(), "");
 }
 
 TEST_F(Pop3Test, ServerWithoutCapaAllowsNoPipelining)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pop3/WinsockIntf.h"
+#include "pop3/SocketApi.h"
 #include "pop3/Wires.h"
 
 #include <string>
@@ -15,6 +15,9 @@ public:
     std::vector<std::string> LookupResult; // numeric addresses gethostbyname gives instead
     bool FailSocket = false;               // socket() fails
     int RecvError = 0;                     // the next recv fails with this number when not 0
+    int FailingSend = 0; // the send of this number (1 for the first) fails with SendError
+    int SendError = 0;
+    int Sends = 0;
     int Lookups = 0;
     std::vector<std::string> SocketOptions; // "level/option" of each setsockopt
     int LastFailure = 0;
@@ -23,14 +26,7 @@ public:
     {
         return Real.connect(s, name, timeoutMs);
     }
-    std::string gethostbyaddr(const TSocketAddress& address) override
-    {
-        return Real.gethostbyaddr(address);
-    }
-    std::uint16_t htons(std::uint16_t value) override { return Real.htons(value); }
-    std::uint16_t ntohs(std::uint16_t value) override { return Real.ntohs(value); }
     std::uint32_t inet_addr(const std::string& text) override { return Real.inet_addr(text); }
-    std::string gethostname() override { return Real.gethostname(); }
     std::vector<TSocketAddress> gethostbyname(const std::string& name, std::uint16_t port) override
     {
         ++Lookups;
@@ -64,25 +60,15 @@ public:
         LastFailure = 0;
         return Real.recv(s, buffer, length, flags, timeoutMs);
     }
-    long recvfrom(TSocketHandle s, char* buffer, std::size_t length, int flags,
-                  TSocketAddress* from) override
-    {
-        return Real.recvfrom(s, buffer, length, flags, from);
-    }
-    int select(TSocketHandle s, bool forWrite, int timeoutMs) override
-    {
-        return Real.select(s, forWrite, timeoutMs);
-    }
     long send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
               int timeoutMs) override
     {
+        if (++Sends == FailingSend) {
+            LastFailure = SendError;
+            return -1;
+        }
         LastFailure = 0;
         return Real.send(s, buffer, length, flags, timeoutMs);
-    }
-    long sendto(TSocketHandle s, const char* buffer, std::size_t length, int flags,
-                const TSocketAddress& to) override
-    {
-        return Real.sendto(s, buffer, length, flags, to);
     }
     int setsockopt(TSocketHandle s, int level, int option, const void* value,
                    unsigned length) override
@@ -93,15 +79,6 @@ public:
     std::string inet_ntoa(const TSocketAddress& address) override
     {
         return Real.inet_ntoa(address);
-    }
-    int listen(TSocketHandle s, int backlog) override { return Real.listen(s, backlog); }
-    TSocketHandle accept(TSocketHandle s, TSocketAddress* address) override
-    {
-        return Real.accept(s, address);
-    }
-    int bind(TSocketHandle s, const TSocketAddress& address) override
-    {
-        return Real.bind(s, address);
     }
     int closesocket(TSocketHandle s) override { return Real.closesocket(s); }
     TSocketHandle socket(int family, int type, int protocol) override

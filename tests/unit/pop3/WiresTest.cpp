@@ -1,6 +1,6 @@
 #include "pop3/Wires.h"
 
-#include "pop3/WinsockIntf.h"
+#include "pop3/SocketApi.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/TempDir.h"
 #include "tests/unit/pop3/WireFixtures.h"
@@ -217,7 +217,7 @@ TEST_F(WireTest, NagleIsSwitchedOffOnlyOnRequest)
     EXPECT_EQ(Winsock.SocketOptions, (std::vector<std::string>{"6/1"}));
 }
 
-TEST(WinsockIntf, ErrorNumbersAreMappedToTheTable)
+TEST(SocketApi, ErrorNumbersAreMappedToTheTable)
 {
     EXPECT_EQ(TWinsockIntf11::MapSystemError(ECONNREFUSED), 10061);
     EXPECT_EQ(TWinsockIntf11::MapSystemError(ETIMEDOUT), 10060);
@@ -243,7 +243,7 @@ TEST(WinsockIntf, ErrorNumbersAreMappedToTheTable)
     EXPECT_EQ(EWireSocketError(12345, "").what(), std::string("Socket Error #12345\r\n"));
 }
 
-TEST(WinsockIntf, NumericAddressesOfBothFamiliesResolveWithoutALookup)
+TEST(SocketApi, NumericAddressesOfBothFamiliesResolveWithoutALookup)
 {
     TWinsockIntfBase& winsock = TWinsockIntf11::Instance();
     const std::vector<TSocketAddress> v6 = winsock.gethostbyname("::1", 110);

@@ -181,15 +181,14 @@ TEST_F(TSamplePop3ServerTest, PipelinedCommandsAreAnsweredInOrder)
     client->Connect();
     ASSERT_TRUE(TWirePOP3::AllowsPipelining(client->Capabilities()));
     const std::int32_t count = client->CheckMessages();
-    for (std::int32_t number = 1; number <= count; ++number) {
-        client->RequestHeader(number);
-        client->RequestSize(number);
-    }
+    client->StartListing(count, true);
     const std::vector<std::string> files = SampleFiles();
     for (std::int32_t number = 1; number <= count; ++number) {
         TWireMessage message;
-        EXPECT_TRUE(client->ReadHeader(message));
-        EXPECT_EQ(client->ReadSize(), static_cast<std::int32_t>(fs::file_size(files[number - 1])));
+        const TListedMessage listed = client->ListNext(message);
+        EXPECT_EQ(listed.Number, number);
+        EXPECT_TRUE(listed.HeaderComplete);
+        EXPECT_EQ(listed.Size, static_cast<std::int32_t>(fs::file_size(files[number - 1])));
     }
     client->Disconnect();
 }

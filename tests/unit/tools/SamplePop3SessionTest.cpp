@@ -59,6 +59,10 @@ TEST_F(TSamplePop3SessionTest, CommandsFollowTheStateOfTheSession)
     EXPECT_EQ(session.Answer("USER demo"), "-ERR already logged in\r\n");
     EXPECT_EQ(session.Answer("NOOP"), "+OK\r\n");
     EXPECT_EQ(session.Answer("CAPA").find("\r\nPIPELINING\r\n") != std::string::npos, true);
+    session.Capabilities = {"TOP"};
+    EXPECT_EQ(session.Answer("capa"), "+OK capability list follows\r\nTOP\r\n.\r\n");
+    session.Capabilities.clear();
+    EXPECT_EQ(session.Answer("CAPA"), "-ERR unknown command\r\n") << "as to an older server";
     EXPECT_FALSE(session.Ended());
     EXPECT_EQ(session.Answer("Quit").rfind("+OK ", 0), 0u);
     EXPECT_TRUE(session.Ended());

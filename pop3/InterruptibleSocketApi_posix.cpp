@@ -1,4 +1,4 @@
-#include "pop3/InterruptibleWinsock.h"
+#include "pop3/InterruptibleSocketApi.h"
 
 #include <sys/socket.h>
 

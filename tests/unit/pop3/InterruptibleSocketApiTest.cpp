@@ -1,4 +1,4 @@
-#include "pop3/InterruptibleWinsock.h"
+#include "pop3/InterruptibleSocketApi.h"
 
 #include "pop3/Pop3Wire.h"
 #include "tests/support/FakePop3Server.h"
@@ -16,12 +16,12 @@ using TClock = std::chrono::steady_clock;
 
 } // namespace
 
-TEST(InterruptibleWinsockTest, InterruptEndsAWaitOnASilentServerAtOnce)
+TEST(InterruptibleSocketApiTest, InterruptEndsAWaitOnASilentServerAtOnce)
 {
     TFakePop3Server silent;
     silent.Pause(20000);
     silent.Start();
-    TInterruptibleWinsock sockets;
+    TInterruptibleSocketApi sockets;
     TWirePOP3 client;
     client.SetWinsock(sockets);
     client.Host = "127.0.0.1";
@@ -51,11 +51,11 @@ TEST(InterruptibleWinsockTest, InterruptEndsAWaitOnASilentServerAtOnce)
         client.Connect();
         FAIL() << "connected after the interruption";
     } catch (const EWireSocketError& error) {
-        EXPECT_EQ(error.Number(), TInterruptibleWinsock::InterruptedError);
+        EXPECT_EQ(error.Number(), TInterruptibleSocketApi::InterruptedError);
     }
 }
 
-TEST(InterruptibleWinsockTest, SessionsWorkAsWithThePlainLibraryUntilThen)
+TEST(InterruptibleSocketApiTest, SessionsWorkAsWithThePlainLibraryUntilThen)
 {
     TFakePop3Server server;
     server.Reply("+OK ready")
@@ -67,7 +67,7 @@ TEST(InterruptibleWinsockTest, SessionsWorkAsWithThePlainLibraryUntilThen)
         .Reply("+OK 4 400")
         .Receive("Quit");
     server.Start();
-    TInterruptibleWinsock sockets;
+    TInterruptibleSocketApi sockets;
     TWirePOP3 client;
     client.SetWinsock(sockets);
     client.Host = "127.0.0.1";

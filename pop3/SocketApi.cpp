@@ -1,4 +1,4 @@
-#include "pop3/WinsockIntf.h"
+#include "pop3/SocketApi.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -13,13 +13,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
-
-#ifdef htons
-#undef htons
-#endif
-#ifdef ntohs
-#undef ntohs
-#endif
 
 namespace {
 
@@ -146,7 +139,7 @@ TSocketAddress MakeIPv4Address(std::uint32_t address, std::uint16_t port)
     TSocketAddress result;
     sockaddr_in ipv4{};
     ipv4.sin_family = AF_INET;
-    ipv4.sin_port = port;
+    ipv4.sin_port = htons(port);
     ipv4.sin_addr.s_addr = address;
     std::memcpy(result.Data.data(), &ipv4, sizeof ipv4);
     result.Length = sizeof ipv4;
@@ -245,41 +238,9 @@ int TWinsockIntf11::connect(TSocketHandle s, const TSocketAddress& name, int tim
     return 0;
 }
 
-std::string TWinsockIntf11::gethostbyaddr(const TSocketAddress& address)
-{
-    char host[NI_MAXHOST];
-    const int result =
-        ::getnameinfo(address.Get(), address.Length, host, sizeof host, nullptr, 0, NI_NAMEREQD);
-    if (result != 0) {
-        Fail(MapResolverError(result, errno));
-        return {};
-    }
-    return host;
-}
-
-std::uint16_t TWinsockIntf11::htons(std::uint16_t hostShort)
-{
-    return ::htons(hostShort);
-}
-
-std::uint16_t TWinsockIntf11::ntohs(std::uint16_t netShort)
-{
-    return ::ntohs(netShort);
-}
-
 std::uint32_t TWinsockIntf11::inet_addr(const std::string& text)
 {
     return ::inet_addr(text.c_str());
-}
-
-std::string TWinsockIntf11::gethostname()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) {
-        Fail(MapSystemError(errno));
-        return {};
-    }
-    return name;
 }
 
 std::vector<TSocketAddress> TWinsockIntf11::gethostbyname(const std::string& name,
@@ -302,9 +263,9 @@ std::vector<TSocketAddress> TWinsockIntf11::gethostbyname(const std::string& nam
         std::memcpy(address.Data.data(), entry->ai_addr, entry->ai_addrlen);
         address.Length = entry->ai_addrlen;
         if (entry->ai_family == AF_INET)
-            reinterpret_cast<sockaddr_in*>(address.Data.data())->sin_port = ::htons(port);
+            reinterpret_cast<sockaddr_in*>(address.Data.data())->sin_port = htons(port);
         else if (entry->ai_family == AF_INET6)
-            reinterpret_cast<sockaddr_in6*>(address.Data.data())->sin6_port = ::htons(port);
+            reinterpret_cast<sockaddr_in6*>(address.Data.data())->sin6_port = htons(port);
         else
             continue;
         addresses.push_back(address);
@@ -351,25 +312,6 @@ long TWinsockIntf11::recv(TSocketHandle s, char* buffer, std::size_t length, int
     }
 }
 
-long TWinsockIntf11::recvfrom(TSocketHandle s, char* buffer, std::size_t length, int flags,
-                              TSocketAddress* from)
-{
-    socklen_t fromLength = from != nullptr ? sizeof(from->Data) : 0;
-    sockaddr* address = from != nullptr ? reinterpret_cast<sockaddr*>(from->Data.data()) : nullptr;
-    const ssize_t count = ::recvfrom(s, buffer, length, flags, address, &fromLength);
-    if (count < 0)
-        return Fail(MapSystemError(errno));
-    if (from != nullptr)
-        from->Length = fromLength;
-    return count;
-}
-
-int TWinsockIntf11::select(TSocketHandle s, bool forWrite, int timeoutMs)
-{
-    const int ready = WaitFor(s, forWrite ? POLLOUT : POLLIN, timeoutMs);
-    return ready < 0 ? Fail(MapSystemError(errno)) : ready;
-}
-
 long TWinsockIntf11::send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
                           int timeoutMs)
 {
@@ -388,13 +330,6 @@ long TWinsockIntf11::send(TSocketHandle s, const char* buffer, std::size_t lengt
         if (ready == 0 && limited)
             return Fail(WireErrors::TimedOut);
     }
-}
-
-long TWinsockIntf11::sendto(TSocketHandle s, const char* buffer, std::size_t length, int flags,
-                            const TSocketAddress& to)
-{
-    const ssize_t count = ::sendto(s, buffer, length, flags | MSG_NOSIGNAL, to.Get(), to.Length);
-    return count < 0 ? Fail(MapSystemError(errno)) : count;
 }
 
 int TWinsockIntf11::setsockopt(TSocketHandle s, int level, int option, const void* value,
@@ -416,29 +351,6 @@ std::string TWinsockIntf11::inet_ntoa(const TSocketAddress& address)
         return {};
     }
     return text;
-}
-
-int TWinsockIntf11::listen(TSocketHandle s, int backlog)
-{
-    return ::listen(s, backlog) == 0 ? 0 : Fail(MapSystemError(errno));
-}
-
-TSocketHandle TWinsockIntf11::accept(TSocketHandle s, TSocketAddress* address)
-{
-    socklen_t length = address != nullptr ? sizeof(address->Data) : 0;
-    sockaddr* raw =
-        address != nullptr ? reinterpret_cast<sockaddr*>(address->Data.data()) : nullptr;
-    const int client = ::accept4(s, raw, address != nullptr ? &length : nullptr, SOCK_CLOEXEC);
-    if (client < 0)
-        return Fail(MapSystemError(errno));
-    if (address != nullptr)
-        address->Length = length;
-    return client;
-}
-
-int TWinsockIntf11::bind(TSocketHandle s, const TSocketAddress& address)
-{
-    return ::bind(s, address.Get(), address.Length) == 0 ? 0 : Fail(MapSystemError(errno));
 }
 
 int TWinsockIntf11::closesocket(TSocketHandle s)

@@ -6,18 +6,6 @@
 #include <string>
 #include <vector>
 
-#if __has_include(<netinet/in.h>)
-#include <netinet/in.h>
-#endif
-// The C library may define these two as macros; the table's operations carry their names, and
-// the functions stay declared without the macros.
-#ifdef htons
-#undef htons
-#endif
-#ifdef ntohs
-#undef ntohs
-#endif
-
 struct sockaddr;
 
 // A socket handle as the wire components keep it; -1 means no socket.
@@ -64,13 +52,8 @@ public:
     virtual ~TWinsockIntfBase() = default;
 
     virtual int connect(TSocketHandle s, const TSocketAddress& name, int timeoutMs) = 0;
-    // The host's name, or an empty text when the address has none.
-    virtual std::string gethostbyaddr(const TSocketAddress& address) = 0;
-    virtual std::uint16_t htons(std::uint16_t hostShort) = 0;
-    virtual std::uint16_t ntohs(std::uint16_t netShort) = 0;
     // The IPv4 address in network byte order, or 0xFFFFFFFF for text that is not one.
     virtual std::uint32_t inet_addr(const std::string& text) = 0;
-    virtual std::string gethostname() = 0;
     // Every address of the host, IPv4 and IPv6 in the resolver's order, each with the port
     // (given in host byte order); empty on failure.
     virtual std::vector<TSocketAddress> gethostbyname(const std::string& name,
@@ -81,22 +64,13 @@ public:
     // Waits at most timeoutMs for data; returns the count read, 0 when the peer has closed.
     virtual long recv(TSocketHandle s, char* buffer, std::size_t length, int flags,
                       int timeoutMs) = 0;
-    virtual long recvfrom(TSocketHandle s, char* buffer, std::size_t length, int flags,
-                          TSocketAddress* from) = 0;
-    // 1 when the socket is ready to read (or to write), 0 on time-out.
-    virtual int select(TSocketHandle s, bool forWrite, int timeoutMs) = 0;
     // Waits at most timeoutMs for room in the send buffer; returns the count sent.
     virtual long send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
                       int timeoutMs) = 0;
-    virtual long sendto(TSocketHandle s, const char* buffer, std::size_t length, int flags,
-                        const TSocketAddress& to) = 0;
     virtual int setsockopt(TSocketHandle s, int level, int option, const void* value,
                            unsigned length) = 0;
     // The numeric text of an address of either family.
     virtual std::string inet_ntoa(const TSocketAddress& address) = 0;
-    virtual int listen(TSocketHandle s, int backlog) = 0;
-    virtual TSocketHandle accept(TSocketHandle s, TSocketAddress* address) = 0;
-    virtual int bind(TSocketHandle s, const TSocketAddress& address) = 0;
     virtual int closesocket(TSocketHandle s) = 0;
     virtual TSocketHandle socket(int family, int type, int protocol) = 0;
 };
@@ -111,28 +85,16 @@ public:
     static TWinsockIntf11& Instance();
 
     int connect(TSocketHandle s, const TSocketAddress& name, int timeoutMs) override;
-    std::string gethostbyaddr(const TSocketAddress& address) override;
-    std::uint16_t htons(std::uint16_t hostShort) override;
-    std::uint16_t ntohs(std::uint16_t netShort) override;
     std::uint32_t inet_addr(const std::string& text) override;
-    std::string gethostname() override;
     std::vector<TSocketAddress> gethostbyname(const std::string& name, std::uint16_t port) override;
     std::string TranslateSocketError(int number) override;
     int WSAGetLastError() override;
     long recv(TSocketHandle s, char* buffer, std::size_t length, int flags, int timeoutMs) override;
-    long recvfrom(TSocketHandle s, char* buffer, std::size_t length, int flags,
-                  TSocketAddress* from) override;
-    int select(TSocketHandle s, bool forWrite, int timeoutMs) override;
     long send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
               int timeoutMs) override;
-    long sendto(TSocketHandle s, const char* buffer, std::size_t length, int flags,
-                const TSocketAddress& to) override;
     int setsockopt(TSocketHandle s, int level, int option, const void* value,
                    unsigned length) override;
     std::string inet_ntoa(const TSocketAddress& address) override;
-    int listen(TSocketHandle s, int backlog) override;
-    TSocketHandle accept(TSocketHandle s, TSocketAddress* address) override;
-    int bind(TSocketHandle s, const TSocketAddress& address) override;
     int closesocket(TSocketHandle s) override;
     TSocketHandle socket(int family, int type, int protocol) override;
 
@@ -156,7 +118,7 @@ private:
     int FMaxDatagramSize = 0;
 };
 
-// The IPv4 socket address of an address and a port, both in network byte order.
+// The IPv4 socket address of an address in network byte order and a port in host byte order.
 TSocketAddress MakeIPv4Address(std::uint32_t address, std::uint16_t port);
 
 // The text of every number in the socket-error table; an empty text for any other number.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pop3/WinsockIntf.h"
+#include "pop3/SocketApi.h"
 
 #include <atomic>
 #include <mutex>
@@ -9,40 +9,28 @@
 // The socket library of one worker, with a way out: Interrupt breaks off the connections made
 // through it and makes every later connection fail at once, so that a worker waiting on a
 // silent server can be ended with the program instead of holding it up until a time-out.
-class TInterruptibleWinsock : public TWinsockIntfBase
+class TInterruptibleSocketApi : public TWinsockIntfBase
 {
 public:
     static constexpr int InterruptedError = 10004;
 
-    explicit TInterruptibleWinsock(TWinsockIntfBase& inner = TWinsockIntf11::Instance());
+    explicit TInterruptibleSocketApi(TWinsockIntfBase& inner = TWinsockIntf11::Instance());
 
     // May be called from any thread.
     void Interrupt();
     bool Interrupted() const { return FInterrupted; }
 
     int connect(TSocketHandle s, const TSocketAddress& name, int timeoutMs) override;
-    std::string gethostbyaddr(const TSocketAddress& address) override;
-    std::uint16_t htons(std::uint16_t hostShort) override;
-    std::uint16_t ntohs(std::uint16_t netShort) override;
     std::uint32_t inet_addr(const std::string& text) override;
-    std::string gethostname() override;
     std::vector<TSocketAddress> gethostbyname(const std::string& name, std::uint16_t port) override;
     std::string TranslateSocketError(int number) override;
     int WSAGetLastError() override;
     long recv(TSocketHandle s, char* buffer, std::size_t length, int flags, int timeoutMs) override;
-    long recvfrom(TSocketHandle s, char* buffer, std::size_t length, int flags,
-                  TSocketAddress* from) override;
-    int select(TSocketHandle s, bool forWrite, int timeoutMs) override;
     long send(TSocketHandle s, const char* buffer, std::size_t length, int flags,
               int timeoutMs) override;
-    long sendto(TSocketHandle s, const char* buffer, std::size_t length, int flags,
-                const TSocketAddress& to) override;
     int setsockopt(TSocketHandle s, int level, int option, const void* value,
                    unsigned length) override;
     std::string inet_ntoa(const TSocketAddress& address) override;
-    int listen(TSocketHandle s, int backlog) override;
-    TSocketHandle accept(TSocketHandle s, TSocketAddress* address) override;
-    int bind(TSocketHandle s, const TSocketAddress& address) override;
     int closesocket(TSocketHandle s) override;
     TSocketHandle socket(int family, int type, int protocol) override;
 
