@@ -367,7 +367,7 @@ TEST_F(TVersionFormTest, MainWindowOpensANewCentredModalWindowEachTime)
             if (seen.isNull())
                 return;
             placed = seen->geometry();
-            WaitFor([&] { return seen->Checked; }, 5000);
+            WaitFor([&] { return seen->Checked; }, 30000);
             seen->btnUpdate->click();
             seen->close();
         });
