@@ -660,6 +660,10 @@ void TMainForm::FormDestroy()
 
 void TMainForm::SaveLayout(bool withPaneValues)
 {
+    // At the session's end one failure is enough: a second try would keep the session
+    // waiting once more (for a lock held elsewhere, say).
+    if (FSessionEnding && FSessionSaveFailed)
+        return;
     try {
         TStoreUpdate update(FStore);
         if (withPaneValues)
@@ -670,10 +674,13 @@ void TMainForm::SaveLayout(bool withPaneValues)
     } catch (const std::exception& error) {
         // A store that cannot be written fails the same way at every hide; once is enough.
         const QString text = QString::fromStdString(error.what());
-        if (text != FLastSaveError && FSessionEnding) {
+        if (FSessionEnding) {
             // Nobody is left to click a box away, and the session waits for the program.
-            std::cerr << "mailbeacon: " << PrintableText(error.what()) << std::endl;
-            AddLogEntry(text);
+            FSessionSaveFailed = true;
+            if (text != FLastSaveError) {
+                std::cerr << "mailbeacon: " << PrintableText(error.what()) << std::endl;
+                AddLogEntry(text);
+            }
         } else if (text != FLastSaveError) {
             FDialogs.ShowError(nullptr, text);
         }

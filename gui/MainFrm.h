@@ -237,6 +237,7 @@ private:
     QString FTrayHint;
     QString FLastSaveError;
     bool FSessionEnding = false;
+    bool FSessionSaveFailed = false;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
     QPointer<TSettingsForm> FSettingsForm;
