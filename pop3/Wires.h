@@ -303,7 +303,7 @@ private:
     std::size_t FResponseLines = 0;
     // Bytes received since the reply began, and when it began.
     std::size_t FResponseReceived = 0;
-    std::chrono::steady_clock::time_point FResponseStart;
+    std::chrono::steady_clock::time_point FResponseStart = std::chrono::steady_clock::now();
     std::int32_t FWorkDone = 0;
     std::int32_t FWorkSize = -2;
     std::ofstream FLogStream;
