@@ -39,26 +39,39 @@ std::string Utf8(const std::string& text)
     return QString::fromStdString(text).toStdString();
 }
 
-// A field of a tab-separated line: tabs and line breaks inside would split it.
+// One line on the terminal for a text that may hold line breaks (a socket error's text does)
+// or a server's escape sequences, which could retitle or clear the terminal.
+std::string OneLine(const std::string& text)
+{
+    return PrintableText(text);
+}
+
+// A field of a tab-separated line: a tab inside would split it.
 std::string Field(const std::string& text)
 {
-    std::string field = Utf8(text);
+    std::string field = OneLine(text);
     for (char& c : field)
-        if (c == '\t' || c == '\r' || c == '\n')
+        if (c == '\t')
             c = ' ';
     return field;
 }
 
-// One line on the terminal for a text that may hold line breaks (a socket error's text does).
-std::string OneLine(const std::string& text)
+// U+0080 to U+009F as JSON escapes: some terminals obey them as control characters.
+std::string EscapeC1(const std::string& utf8)
 {
-    std::string line;
-    for (const char c : Utf8(text)) {
-        if (c == '\r')
-            continue;
-        line += c == '\n' ? ' ' : c;
+    std::string result;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0u;
+        if (static_cast<unsigned char>(utf8[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
+            result += escaped;
+            ++i;
+        } else {
+            result += utf8[i];
+        }
     }
-    return line;
+    return result;
 }
 
 std::string JsonString(const std::string& text)
@@ -82,7 +95,7 @@ std::string JsonString(const std::string& text)
             result += "\\t";
             break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
                 result += escaped;
@@ -91,7 +104,7 @@ std::string JsonString(const std::string& text)
             }
         }
     }
-    return result + "\"";
+    return EscapeC1(result) + "\"";
 }
 
 // What the check reports, gathered for the output; status texts and log lines go to the
@@ -117,6 +130,21 @@ public:
         Log.push_back(text);
         if (FOptions.Verbose && report != TFailureReport::AlreadyPosted)
             FErr << OneLine(text) << std::endl;
+    }
+
+    void LogEntry(const std::string& text) override
+    {
+        Log.push_back(text);
+        if (FOptions.Verbose)
+            FErr << OneLine(text) << std::endl;
+    }
+
+    // Without --verbose, the failed account and why are all that reaches the error stream;
+    // with it, the log lines above already said both.
+    void AccountFailed(const std::string& accountName, const std::string& reason) override
+    {
+        if (!FOptions.Verbose)
+            FErr << "mailbeacon: " << OneLine(accountName) << ": " << OneLine(reason) << std::endl;
     }
 
     void ListRow(const TMessageRow& row) override
@@ -187,7 +215,7 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
                 return ExitUsage;
             }
         } else if (argument.rfind("--config=", 0) != 0) {
-            err << "mailbeacon: unknown option " << argument << "\n" << Usage;
+            err << "mailbeacon: unknown option " << OneLine(argument) << "\n" << Usage;
             return ExitUsage;
         }
     }
@@ -200,8 +228,14 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
     // hide a mistyped file name.
     const std::string fileName = StoreFileName(arguments);
     std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error)) {
-        err << "mailbeacon: cannot read the settings file " << fileName << ": it does not exist\n";
+    const std::filesystem::file_status kind = std::filesystem::status(fileName, error);
+    if (kind.type() != std::filesystem::file_type::regular) {
+        const char* what =
+            kind.type() == std::filesystem::file_type::not_found   ? "it does not exist"
+            : kind.type() == std::filesystem::file_type::directory ? "it is a folder, not a file"
+                                                                   : "it is not a regular file";
+        err << "mailbeacon: cannot read the settings file " << OneLine(fileName) << ": " << what
+            << "\n";
         return ExitUsage;
     }
     TCheckRequest request;
@@ -213,7 +247,7 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         for (const std::shared_ptr<TAccount>& account : accounts)
             request.Accounts.push_back(SnapshotOf(account));
     } catch (const std::exception& failure) {
-        err << "mailbeacon: " << failure.what() << "\n";
+        err << "mailbeacon: " << OneLine(failure.what()) << "\n";
         return ExitUsage;
     }
     request.DateSeparator = DateSeparator().toStdString();
@@ -228,6 +262,6 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
     if (options.Json)
         WriteJson(out, summary, events);
     else
-        out << summary << std::endl;
+        out << OneLine(summary) << std::endl;
     return events.Errors == 0 ? ExitAnswered : ExitFailed;
 }

@@ -47,6 +47,9 @@ int main(int argc, char* argv[])
     for (qsizetype index = 1; index < given.size(); ++index)
         arguments.push_back(given[index].toStdString());
     TFileKeyStore store(StoreFileName(arguments));
+    // A copy of the program killed while saving leaves its temporary file behind, a full copy
+    // of the store with the enciphered passwords.
+    store.RemoveStaleTemporaries();
 
     TMainForm mainForm(store);
     QObject::connect(&singleInstance, &TSingleInstance::ShowRequested, &mainForm,

@@ -157,11 +157,11 @@ TConfiguration::TConfiguration(std::unique_ptr<ICheckTimer> checkTimer)
 void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts)
 {
     TRegKey accountsKey(store, StoreKeys::Accounts);
-    if (!accountsKey.Open())
+    if (!accountsKey.OpenExisting())
         return;
     for (const std::string& name : accountsKey.GetKeyNames()) {
         TRegKey key(store, AccountPath(name));
-        if (!key.Open())
+        if (!key.OpenExisting())
             continue;
         auto account = std::make_shared<TAccount>();
         account->Name = name;
@@ -205,7 +205,7 @@ void LoadWindowSettings(TKeyStore& store, std::int32_t& notificationHeight,
                         std::vector<TColumnWidth>& columns)
 {
     TRegKey key(store, StoreKeys::Window);
-    if (!key.Open())
+    if (!key.OpenExisting())
         return;
     if (key.Exists("NotificationHeight"))
         notificationHeight = key.ReadInteger("NotificationHeight");
@@ -253,7 +253,7 @@ void RemoveAccount(TKeyStore& store, const std::string& name)
 std::optional<TWindowPlacement> LoadWindowPlacement(TKeyStore& store)
 {
     TRegKey key(store, StoreKeys::Window);
-    if (!key.Open())
+    if (!key.OpenExisting())
         return std::nullopt;
     for (const char* name :
          {"Flags", "ShowCmd", "MinMaxPos", "NormPos", "PixelsPerInch", "Visible"}) {

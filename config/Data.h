@@ -143,9 +143,11 @@ struct TWindowPlacement
     bool operator==(const TWindowPlacement&) const = default;
 };
 
-// Loaders and savers. Every one opens its key, creating it when missing. A value stored with
-// another type stops the loader with ERegistryError naming it; a stored password that is not
-// hex text stops LoadAccounts with the cipher's ECryptError, without the account in hand.
+// Loaders and savers. The savers open their key, creating it when missing; the loaders read
+// a key only when it exists and never add one, so that reading leaves the store as it is
+// (LoadSettings alone writes, the defaults of absent options). A value stored with another
+// type stops the loader with ERegistryError naming it; a stored password that is not hex text
+// stops LoadAccounts with the cipher's ECryptError, without the account in hand.
 
 void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts);
 // Reads the fifteen options, writing the default of every absent one back to the store.

@@ -2,13 +2,17 @@
 
 #include "config/RegFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -47,20 +51,51 @@ void CheckName(const std::string& name)
         throw ERegistryError("The name '" + name.substr(0, at) + "...' holds a line break");
 }
 
+// Every key written must read back: names without line breaks, no deeper than a read allows.
+void CheckKeyPath(const std::string& path)
+{
+    const std::vector<std::string_view> parts = SplitKeyPath(path);
+    if (parts.size() > MaxKeyDepth)
+        throw ERegistryError("The key '" + path.substr(0, 80) + "...' is nested deeper than " +
+                             std::to_string(MaxKeyDepth) + " levels");
+    for (const std::string_view part : parts)
+        CheckName(std::string(part));
+}
+
+std::string BaseName(const std::string& fileName)
+{
+    const std::size_t slash = fileName.rfind('/');
+    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+}
+
+// The temporary file of a save is "<store>.tmp-" and six characters of mkstemp.
+const char* const TemporarySuffix = ".tmp-";
+constexpr std::size_t TemporaryRandomLength = 6;
+
 } // namespace
 
 // Holds an advisory lock on "<store>.lock" so that two copies of the program never interleave
-// their read-modify-write of the store.
+// their read-modify-write of the store. A lock held elsewhere is waited for at most timeoutMs.
 class TStoreLock
 {
 public:
-    explicit TStoreLock(const std::string& fileName)
+    TStoreLock(const std::string& fileName, int timeoutMs)
     {
         const std::string lockName = fileName + ".lock";
         FHandle = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (FHandle < 0)
             throw ERegistryError(SystemError("Cannot lock", lockName));
-        while (::flock(FHandle, LOCK_EX) != 0 && errno == EINTR) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        while (::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+                ::close(FHandle);
+                throw ERegistryError("Cannot write the settings file " + fileName +
+                                     ": another program holds its lock " + lockName);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
     ~TStoreLock() { ::close(FHandle); }
@@ -103,6 +138,8 @@ TFileKeyStore::TFileIdentity TFileKeyStore::CurrentIdentity() const
             throw ERegistryError(SystemError("Cannot read", FFileName));
         return {};
     }
+    if (S_ISDIR(info.st_mode))
+        throw ERegistryError("Cannot read " + FFileName + ": it is a folder, not a file");
     return {true, info.st_dev, info.st_ino, info.st_size,
             static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
 }
@@ -114,25 +151,74 @@ void TFileKeyStore::Refresh()
         return;
     FLoaded = false;
     FRoot = TRegTreeKey();
+    FText.clear();
     if (identity.Exists) {
         std::ifstream file(FFileName, std::ios::binary);
         if (!file)
             throw ERegistryError(SystemError("Cannot read", FFileName));
         std::ostringstream text;
         text << file.rdbuf();
-        FRoot = ParseRegFile(text.str(), FFileName);
+        FText = text.str();
+        FRoot = ParseRegFile(FText, FFileName);
     }
     FIdentity = identity;
     FLoaded = true;
 }
 
+std::string TFileKeyStore::TargetName() const
+{
+    std::string name = FFileName;
+    // As many links as the system itself follows (its SYMLOOP_MAX).
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(name, error)))
+            return name;
+        const std::filesystem::path link = std::filesystem::read_symlink(name, error);
+        if (error)
+            throw ERegistryError("Cannot read the link " + name + ": " + error.message());
+        name = link.is_absolute() ? link.string() : FolderOf(name) + "/" + link.string();
+    }
+    throw ERegistryError("Cannot read " + FFileName + ": too many levels of symbolic links");
+}
+
+std::unique_ptr<TStoreLock> TFileKeyStore::Lock(int timeoutMs) const
+{
+    const std::string target = TargetName();
+    MakeFolders(FolderOf(target));
+    return std::make_unique<TStoreLock>(target, timeoutMs);
+}
+
+void TFileKeyStore::RemoveStaleTemporaries()
+{
+    try {
+        const std::string target = TargetName();
+        const std::string folder = FolderOf(target);
+        if (!std::filesystem::is_directory(folder))
+            return;
+        // A save in progress holds the lock; waiting would only delay the start.
+        const TStoreLock lock(target, 0);
+        const std::string prefix = BaseName(target) + TemporarySuffix;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() == prefix.size() + TemporaryRandomLength &&
+                name.compare(0, prefix.size(), prefix) == 0 && entry.is_regular_file() &&
+                !entry.is_symlink())
+                ::unlink(entry.path().c_str());
+        }
+    } catch (const std::exception&) {
+        // Left for the next start: another copy is saving, or the folder cannot be read.
+    }
+}
+
 template <class TChange> auto TFileKeyStore::Modify(TChange change)
 {
+    // Inside an update the lock is taken by its first change, so that an update that changes
+    // nothing neither waits for nor takes the lock.
     std::unique_ptr<TStoreLock> lock;
-    if (FUpdateDepth == 0) {
-        MakeFolders(FolderOf(FFileName));
-        lock = std::make_unique<TStoreLock>(FFileName);
-    }
+    if (FUpdateDepth == 0)
+        lock = Lock(LockTimeoutMs);
+    else if (!FUpdateLock)
+        FUpdateLock = Lock(LockTimeoutMs);
     Refresh();
     try {
         auto result = change();
@@ -150,15 +236,7 @@ template <class TChange> auto TFileKeyStore::Modify(TChange change)
 
 void TFileKeyStore::BeginUpdate()
 {
-    if (FUpdateDepth++ > 0)
-        return;
-    try {
-        MakeFolders(FolderOf(FFileName));
-        FUpdateLock = std::make_unique<TStoreLock>(FFileName);
-    } catch (...) {
-        FUpdateDepth = 0;
-        throw;
-    }
+    ++FUpdateDepth;
 }
 
 void TFileKeyStore::EndUpdate()
@@ -178,15 +256,21 @@ void TFileKeyStore::EndUpdate()
 
 void TFileKeyStore::Commit()
 {
-    const std::string folder = FolderOf(FFileName);
-    std::string temporary = FFileName + ".XXXXXX";
+    std::string text = FormatRegFile(FRoot);
+    // Rewriting the same text would only cost a write and change the file's time.
+    if (FIdentity.Exists && text == FText)
+        return;
+    // Replacing a symbolic link by the new file would leave the file it leads to stale.
+    const std::string target = TargetName();
+    const std::string folder = FolderOf(target);
+    std::string temporary = target + TemporarySuffix + std::string(TemporaryRandomLength, 'X');
     const int handle = ::mkstemp(temporary.data());
     if (handle < 0)
         throw ERegistryError(SystemError("Cannot write", FFileName));
     try {
         if (::fchmod(handle, 0600) != 0)
             throw ERegistryError(SystemError("Cannot write", temporary));
-        WriteAll(handle, FormatRegFile(FRoot), temporary);
+        WriteAll(handle, text, temporary);
         if (::fsync(handle) != 0)
             throw ERegistryError(SystemError("Cannot write", temporary));
     } catch (...) {
@@ -195,8 +279,8 @@ void TFileKeyStore::Commit()
         throw;
     }
     ::close(handle);
-    if (::rename(temporary.c_str(), FFileName.c_str()) != 0) {
-        const std::string error = SystemError("Cannot replace", FFileName);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const std::string error = SystemError("Cannot replace", target);
         ::unlink(temporary.c_str());
         throw ERegistryError(error);
     }
@@ -206,6 +290,7 @@ void TFileKeyStore::Commit()
         ::fsync(folderHandle);
         ::close(folderHandle);
     }
+    FText = std::move(text);
     FIdentity = CurrentIdentity();
 }
 
@@ -214,12 +299,17 @@ bool TFileKeyStore::OpenKey(const std::string& path)
     Refresh();
     if (FRoot.Find(path) != nullptr)
         return true;
-    for (const std::string_view part : SplitKeyPath(path))
-        CheckName(std::string(part));
+    CheckKeyPath(path);
     return Modify([&] {
         FRoot.Create(path);
         return true;
     });
+}
+
+bool TFileKeyStore::KeyExists(const std::string& path)
+{
+    Refresh();
+    return FRoot.Find(path) != nullptr;
 }
 
 bool TFileKeyStore::ValueExists(const std::string& path, const std::string& name)
@@ -255,8 +345,15 @@ std::int32_t TFileKeyStore::ReadInteger(const std::string& path, const std::stri
 void TFileKeyStore::SetValue(const std::string& path, TRegValue value)
 {
     CheckName(value.Name);
-    for (const std::string_view part : SplitKeyPath(path))
-        CheckName(std::string(part));
+    CheckKeyPath(path);
+    // A value written as it stands changes nothing: no lock, no write.
+    Refresh();
+    if (const TRegTreeKey* key = FRoot.Find(path)) {
+        const TRegValue* old = key->FindValue(value.Name);
+        if (old != nullptr && old->Kind == value.Kind && old->Text == value.Text &&
+            old->Integer == value.Integer)
+            return;
+    }
     Modify([&] {
         FRoot.Create(path).SetValue(std::move(value));
         return true;

@@ -26,6 +26,9 @@ public:
     // Opens the key, creating it and every missing key above it. False when the key cannot be
     // opened; throws ERegistryError when the store itself cannot be read.
     virtual bool OpenKey(const std::string& path) = 0;
+    // Whether the key exists, without creating anything: what readers use. Throws
+    // ERegistryError when the store itself cannot be read.
+    virtual bool KeyExists(const std::string& path) = 0;
     virtual bool ValueExists(const std::string& path, const std::string& name) = 0;
     // Both reads throw ERegistryError naming the value when it is absent or of another type.
     virtual std::string ReadString(const std::string& path, const std::string& name) = 0;
@@ -74,6 +77,8 @@ public:
 
     const std::string& Path() const { return FPath; }
     bool Open() { return FStore.OpenKey(FPath); }
+    // Opens the key only when it exists; reading never adds keys to the store.
+    bool OpenExisting() { return FStore.KeyExists(FPath); }
     bool Exists(const std::string& name) { return FStore.ValueExists(FPath, name); }
     std::string ReadString(const std::string& name) { return FStore.ReadString(FPath, name); }
     std::int32_t ReadInteger(const std::string& name) { return FStore.ReadInteger(FPath, name); }

@@ -142,6 +142,10 @@ std::string TCryptLib::EncryptString(const std::string& plain)
 std::string TCryptLib::DecryptString(const std::string& hex)
 {
     constexpr std::size_t HexBlockSize = 2 * BlockSize;
+    // Every byte is two digits: an odd count means a damaged value, and deciphering the rest
+    // would send garbage to the server as the password.
+    if (hex.size() % 2 != 0)
+        throw ECryptError("TCryptLib: decrypting error - not hexlook string");
     InitKey();
     std::string result;
     result.reserve(hex.size() / 2);

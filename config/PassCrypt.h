@@ -38,7 +38,7 @@ public:
 
     std::string EncryptString(const std::string& plain);
     // Throws ECryptError "TCryptLib: decrypting error - not hexlook string" when a pair of
-    // characters is not two hex digits; an odd last character is ignored.
+    // characters is not two hex digits or the count of characters is odd.
     std::string DecryptString(const std::string& hex);
 
 private:

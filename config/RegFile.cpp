@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,6 +34,9 @@ public:
         TRegTreeKey root;
         TRegTreeKey* key = nullptr;
         bool seenHeader = false;
+        // Comment lines belong to the key or value line that follows them, so that they stay
+        // where the user wrote them when the file is written again.
+        std::vector<std::string> comments;
         std::string_view line;
         while (NextLine(line)) {
             if (!seenHeader) {
@@ -40,20 +45,26 @@ public:
                 if (line != Header)
                     Fail("the file does not begin with \"REGEDIT4\"");
                 seenHeader = true;
-            } else if (line.empty() || line.front() == ';') {
+            } else if (line.empty()) {
                 continue;
+            } else if (line.front() == ';') {
+                comments.emplace_back(line);
             } else if (line.front() == '[') {
                 key = &root.Create(KeyPath(line));
+                key->AddComments(std::exchange(comments, {}));
             } else if (key == nullptr) {
                 Fail("a value before the first key");
             } else if (line.front() == '"' || line.front() == '@') {
-                key->SetValue(Value(line));
+                TRegValue value = Value(line);
+                value.Comments = std::exchange(comments, {});
+                key->SetValue(std::move(value));
             } else {
                 Fail("neither a key nor a value");
             }
         }
         if (!seenHeader)
             Fail("the file is empty");
+        root.SetTrailingComments(std::move(comments));
         return root;
     }
 
@@ -83,6 +94,8 @@ private:
             (path.size() > RootName.size() && path[RootName.size()] != '\\'))
             Fail("a key outside HKEY_CURRENT_USER");
         path.remove_prefix(RootName.size());
+        if (SplitKeyPath(path).size() > MaxKeyDepth)
+            Fail("a key nested deeper than " + std::to_string(MaxKeyDepth) + " levels");
         return path;
     }
 
@@ -195,11 +208,19 @@ std::string Quote(const std::string& text)
     return out + '"';
 }
 
+void FormatComments(const std::vector<std::string>& comments, std::string& out)
+{
+    for (const std::string& line : comments)
+        out += line + "\r\n";
+}
+
 void FormatKey(const TRegTreeKey& key, const std::string& path, std::string& out)
 {
-    if (!key.Values().empty() || key.SubKeys().empty()) {
+    if (!key.Values().empty() || key.SubKeys().empty() || !key.Comments().empty()) {
+        FormatComments(key.Comments(), out);
         out += "[" + path + "]\r\n";
         for (const TRegValue& value : key.Values()) {
+            FormatComments(value.Comments, out);
             out += value.Name.empty() ? std::string("@") : Quote(value.Name);
             out += '=';
             switch (value.Kind) {
@@ -235,5 +256,6 @@ std::string FormatRegFile(const TRegTreeKey& root)
 {
     std::string out = std::string(Header) + "\r\n\r\n";
     FormatKey(root, std::string(RootName), out);
+    FormatComments(root.TrailingComments(), out);
     return out;
 }

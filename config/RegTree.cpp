@@ -1,6 +1,7 @@
 #include "config/RegTree.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -173,10 +174,22 @@ void TRegTreeKey::SetValue(TRegValue value)
         // The stored name keeps the case it was first written with.
         auto& slot = FValues[static_cast<std::size_t>(existing - FValues.data())];
         value.Name = slot.Name;
+        value.Comments.insert(value.Comments.begin(), slot.Comments.begin(), slot.Comments.end());
         slot = std::move(value);
         return;
     }
     FValues.push_back(std::move(value));
+}
+
+void TRegTreeKey::AddComments(std::vector<std::string> lines)
+{
+    FComments.insert(FComments.end(), std::make_move_iterator(lines.begin()),
+                     std::make_move_iterator(lines.end()));
+}
+
+void TRegTreeKey::SetTrailingComments(std::vector<std::string> lines)
+{
+    FTrailingComments = std::move(lines);
 }
 
 TRegTreeKey* TRegTreeKey::Find(std::string_view path)

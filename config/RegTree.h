@@ -19,12 +19,18 @@ enum class TValueKind
     Other
 };
 
+// The deepest key path the store reads or writes. A file may hold any depth; every level
+// costs stack and memory when the tree is written, so a deeper key is refused as an error.
+inline constexpr std::size_t MaxKeyDepth = 64;
+
 struct TRegValue
 {
     std::string Name;
     TValueKind Kind = TValueKind::String;
     std::string Text; // the string, or the raw data of another form
     std::int32_t Integer = 0;
+    // The ";" comment lines that stand before the value in the file, written back there.
+    std::vector<std::string> Comments = {};
 };
 
 // One key of the in-memory tree: its values in the order written, its sub-keys in
@@ -43,8 +49,16 @@ public:
     bool RemoveSubKey(std::string_view name);
 
     const TRegValue* FindValue(std::string_view name) const;
-    // Replaces the value of the same name, whatever its kind, or appends it.
+    // Replaces the value of the same name, whatever its kind, or appends it. The comments of
+    // the value replaced stay, followed by the new value's own.
     void SetValue(TRegValue value);
+
+    // The ";" comment lines that stand before the key's line in the file; for the root, also
+    // those after the last key (Trailing).
+    const std::vector<std::string>& Comments() const { return FComments; }
+    void AddComments(std::vector<std::string> lines);
+    const std::vector<std::string>& TrailingComments() const { return FTrailingComments; }
+    void SetTrailingComments(std::vector<std::string> lines);
 
     // Walks a path of backslash-separated names; empty components are skipped.
     TRegTreeKey* Find(std::string_view path);
@@ -59,6 +73,8 @@ private:
     std::string FFolded;
     std::vector<TRegValue> FValues;
     std::vector<std::unique_ptr<TRegTreeKey>> FSubKeys;
+    std::vector<std::string> FComments;
+    std::vector<std::string> FTrailingComments;
 };
 
 // Splits "\A\B\\C" into {"A", "B", "C"}.

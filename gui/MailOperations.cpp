@@ -109,6 +109,8 @@ void TMailOperationsController::Launch(TMailThread* thread)
                 if (!logLine.isEmpty())
                     FView.AddLogEntry(logLine);
             });
+    connect(thread, &TMailThread::LogLine, this,
+            [this](const QString& text) { FView.AddLogEntry(text); });
     thread->start();
 }
 

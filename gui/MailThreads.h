@@ -43,6 +43,8 @@ Q_SIGNALS:
     // One error for ErrorCount; logLine goes to the action log, statusText is posted as a
     // status text; either may be empty.
     void ErrorCounted(const QString& logLine, const QString& statusText);
+    // A line for the action log that counts no error (why a connection failed).
+    void LogLine(const QString& text);
 
 protected:
     explicit TMailThread(QObject* parent = nullptr);
@@ -71,6 +73,7 @@ protected:
 
 private:
     void Status(const std::string& text) final { PostStatus(text); }
+    void LogEntry(const std::string& text) final { Q_EMIT LogLine(QString::fromStdString(text)); }
     void Failure(const std::string& text, TFailureReport report) final
     {
         PostFailure(text, report);

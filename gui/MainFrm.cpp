@@ -17,6 +17,7 @@
 #include "gui/VersionFrm.h"
 #include "mail/MailPreview.h"
 #include "net/VendorHost.h"
+#include "pop3/HeaderText.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,6 +43,7 @@
 #include <algorithm>
 #include <exception>
 #include <initializer_list>
+#include <iostream>
 #include <string>
 #include <utility>
 
@@ -658,6 +660,10 @@ void TMainForm::FormDestroy()
 
 void TMainForm::SaveLayout(bool withPaneValues)
 {
+    // At the session's end one failure is enough: a second try would keep the session
+    // waiting once more (for a lock held elsewhere, say).
+    if (FSessionEnding && FSessionSaveFailed)
+        return;
     try {
         TStoreUpdate update(FStore);
         if (withPaneValues)
@@ -668,8 +674,16 @@ void TMainForm::SaveLayout(bool withPaneValues)
     } catch (const std::exception& error) {
         // A store that cannot be written fails the same way at every hide; once is enough.
         const QString text = QString::fromStdString(error.what());
-        if (text != FLastSaveError)
+        if (FSessionEnding) {
+            // Nobody is left to click a box away, and the session waits for the program.
+            FSessionSaveFailed = true;
+            if (text != FLastSaveError) {
+                std::cerr << "mailbeacon: " << PrintableText(error.what()) << std::endl;
+                AddLogEntry(text);
+            }
+        } else if (text != FLastSaveError) {
             FDialogs.ShowError(nullptr, text);
+        }
         FLastSaveError = text;
     }
 }
@@ -1046,6 +1060,7 @@ void TMainForm::actFileExitExecute()
 void TMainForm::QueryEndSession()
 {
     ExitRequested = true;
+    FSessionEnding = true;
 }
 
 void TMainForm::actHelpOnlineHelpExecute()

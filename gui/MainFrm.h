@@ -91,7 +91,9 @@ public:
     void TrayIconDblClick();
     void tmCheckMailTimer();
     void tmOnlineDetectionTimer();
-    // The desktop session is ending: the program ends with it instead of hiding.
+    // The desktop session is ending (log-out, shut-down, a termination signal): the program
+    // ends with it instead of hiding, and a failed save is reported on standard error and in
+    // the log instead of a box that nobody would close.
     void QueryEndSession();
     void splMessageMoved();
     void sbtnMessagePreviewCloseClick();
@@ -234,6 +236,8 @@ private:
     bool FTrayIconShown = false;
     QString FTrayHint;
     QString FLastSaveError;
+    bool FSessionEnding = false;
+    bool FSessionSaveFailed = false;
     QList<QLabel*> FStatusPanels;
     QPointer<TLogForm> FLogForm;
     QPointer<TSettingsForm> FSettingsForm;

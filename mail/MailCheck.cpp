@@ -3,6 +3,7 @@
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"
 
+#include <algorithm>
 #include <exception>
 
 void CheckMail(TWirePOP3& client, const TCheckRequest& request, ICheckEvents& events,
@@ -12,7 +13,8 @@ void CheckMail(TWirePOP3& client, const TCheckRequest& request, ICheckEvents& ev
         if (cancel)
             break;
         if (account.Data.Include)
-            CheckAccount(client, account, request.DateSeparator, events, cancel);
+            CheckAccount(client, account, request.DateSeparator, events, cancel,
+                         request.MaxMessages);
     }
 }
 
@@ -45,31 +47,44 @@ void ListMessages(TWirePOP3& client, const TAccountSnapshot& account, std::int32
 
 void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
                   const std::string& dateSeparator, ICheckEvents& events,
-                  const std::atomic<bool>& cancel)
+                  const std::atomic<bool>& cancel, std::int32_t maxMessages)
 {
     TStatusForward status(client, events);
     if (!ConnectAccount(client, account.Data, events))
         return;
-    // CheckMessages and the sizes of the listing post their own failures and go on; only a
-    // session that is gone afterwards makes one of them an error of the run.
+    // The sizes of the listing post their own failures and go on; only a session that is gone
+    // afterwards (a time-out drops it) makes one of them an error of the run.
     bool lost = false;
     bool failed = false;
     std::string failure;
+    std::string reason;
+    std::int32_t count = 0;
     try {
-        const std::int32_t count = client.CheckMessages();
-        lost = !client.Connected();
+        // A mailbox that cannot be counted is a failure, never "no messages": the next good
+        // check would announce every message as new.
+        count = client.CountMessages();
+        const std::int32_t listed = std::min(count, std::max(maxMessages, 0));
         // CAPA posts no status text; a server that refuses it is checked one command at a time.
         const bool pipelined =
-            count >= 2 && !lost && !cancel && TWirePOP3::AllowsPipelining(client.Capabilities());
-        ListMessages(client, account, count, pipelined, dateSeparator, events, cancel, lost);
+            listed >= 2 && !cancel && TWirePOP3::AllowsPipelining(client.Capabilities());
+        ListMessages(client, account, listed, pipelined, dateSeparator, events, cancel, lost);
     } catch (const std::exception& error) {
         failed = true;
         failure = error.what();
+        reason = FailureReason(account.Data, error);
     }
     const std::string lastStatus = status.Last();
     CloseSession(client);
-    if (failed)
+    if (failed) {
         events.Failure(failure, TFailureReport::StatusText);
-    else if (lost)
+    } else if (lost) {
         events.Failure(lastStatus, TFailureReport::AlreadyPosted);
+        reason = FailureReason(account.Data, lastStatus);
+    } else if (count > maxMessages && !cancel) {
+        reason = account.Data.Name + " holds " + std::to_string(count) +
+                 " messages; only the first " + std::to_string(maxMessages) + " are listed.";
+        events.Failure(reason, TFailureReport::StatusText);
+    }
+    if (!reason.empty())
+        events.AccountFailed(account.Data.Name, reason);
 }

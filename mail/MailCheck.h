@@ -27,6 +27,9 @@ struct TCheckRequest
     std::vector<TAccountSnapshot> Accounts;
     // The date separator of the user's locale, for the Date column.
     std::string DateSeparator = "/";
+    // The most messages listed for one account. A server may claim millions and answer each
+    // header cheaply; past this many rows the window would only fill the memory.
+    std::int32_t MaxMessages = 100000;
 };
 
 // One run over the included accounts, in order, listing the messages of each. The cancel
@@ -35,9 +38,11 @@ struct TCheckRequest
 void CheckMail(TWirePOP3& client, const TCheckRequest& request, ICheckEvents& events,
                const std::atomic<bool>& cancel);
 
-// The session with one account. An error after the log-in (a dropped connection, a
-// time-out, a header the server refuses) closes the session and counts one error, whose text
-// is posted as a status; the rows listed before it stay.
+// The session with one account. An error after the log-in (a STAT refused or without a count,
+// a dropped connection, a time-out, a header the server refuses, replies out of step) closes
+// the session and counts one error, whose text is posted as a status; the rows listed before
+// it stay. An account holding more than maxMessages messages lists that many and counts one
+// error saying so. Each failed account is reported once through AccountFailed.
 void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
                   const std::string& dateSeparator, ICheckEvents& events,
-                  const std::atomic<bool>& cancel);
+                  const std::atomic<bool>& cancel, std::int32_t maxMessages = 100000);

@@ -1,5 +1,6 @@
 #include "mail/MailSession.h"
 
+#include "pop3/HeaderText.h"
 #include "pop3/Pop3Wire.h"
 
 #include <exception>
@@ -29,6 +30,30 @@ std::string ConnectionFailedText(const std::string& accountName)
     return "ERROR - Connection to " + accountName + " failed.";
 }
 
+namespace {
+
+std::string Endpoint(const TAccount& account)
+{
+    const bool ipv6 = account.Host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + account.Host + "]" : account.Host) + ":" + std::to_string(account.Port);
+}
+
+} // namespace
+
+std::string FailureReason(const TAccount& account, const std::exception& failure)
+{
+    // These carry the server's own line: a refused greeting, log-in or command.
+    if (dynamic_cast<const EWireResponseError*>(&failure) != nullptr ||
+        dynamic_cast<const EWireConnectRefused*>(&failure) != nullptr)
+        return Endpoint(account) + " answered: " + PrintableText(failure.what());
+    return FailureReason(account, failure.what());
+}
+
+std::string FailureReason(const TAccount& account, const std::string& text)
+{
+    return Endpoint(account) + ": " + PrintableText(text);
+}
+
 void SetAccount(TWirePOP3& client, const TAccount& account)
 {
     client.Host = account.Host;
@@ -42,9 +67,13 @@ bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& eve
     SetAccount(client, account);
     try {
         client.Connect();
-    } catch (const std::exception&) {
-        // The client has posted its own texts for the failure; the log names the account.
+    } catch (const std::exception& failure) {
+        // The client has posted its own texts for the failure, but not the server's refusal
+        // nor always the socket's error: the log names the account, then says why.
+        const std::string reason = FailureReason(account, failure);
         events.Failure(ConnectionFailedText(account.Name), TFailureReport::LogLine);
+        events.LogEntry(reason);
+        events.AccountFailed(account.Name, reason);
     }
     return client.Connected();
 }

@@ -2,6 +2,7 @@
 
 #include "config/Data.h"
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,8 +29,14 @@ public:
     virtual ~IMailEvents() = default;
     // A status text of the POP3 client: status bar, tray hint and, with logging on, the log.
     virtual void Status(const std::string& text) = 0;
+    // A line for the action log that counts no error: the reason that follows the line of a
+    // failed connection.
+    virtual void LogEntry(const std::string& /*text*/) {}
     // One error for ErrorCount, with the text that explains it.
     virtual void Failure(const std::string& text, TFailureReport report) = 0;
+    // The account's session failed; reason says why in the user's words (the server's reply
+    // or the socket error, with host and port). Called once per failed account.
+    virtual void AccountFailed(const std::string& /*accountName*/, const std::string& /*reason*/) {}
 };
 
 // Hands the client's status texts to the events while it lives, and remembers the last one;
@@ -64,11 +71,19 @@ TAccountSnapshot SnapshotOf(const std::shared_ptr<TAccount>& account);
 // "ERROR - Connection to " + name + " failed."
 std::string ConnectionFailedText(const std::string& accountName);
 
+// Why a session with the account failed, as one printable line: "host:port answered: " and the
+// server's reply for a refusal (a greeting, USER or PASS, a command refused), else "host:port: "
+// and the failure's text (a socket error, a time-out, a reply too long...).
+std::string FailureReason(const TAccount& account, const std::exception& failure);
+// The same for a failure whose text is all that is left (it was posted as a status text).
+std::string FailureReason(const TAccount& account, const std::string& text);
+
 // Sets the client's host, port, user and password from the account.
 void SetAccount(TWirePOP3& client, const TAccount& account);
 
 // Sets the client from the account and connects. Any failure is one error, logged as
-// ConnectionFailedText; the result tells whether the session is open.
+// ConnectionFailedText followed by a log entry of its FailureReason, and reported once through
+// AccountFailed; the result tells whether the session is open.
 bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events);
 
 // Ends the session with QUIT; a failure to say goodbye is nobody's concern.

@@ -386,3 +386,30 @@ std::string DecodeHeaderText(std::string_view text)
     ReplaceControls(out);
     return out;
 }
+
+std::string PrintableText(std::string_view text)
+{
+    std::string raw;
+    AppendRaw(raw, text);
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(raw[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < raw.size() &&
+                        static_cast<unsigned char>(raw[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(raw[i + 1]) <= 0x9F;
+        if (raw[i] == '\r' || raw[i] == '\n') {
+            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+                ++i;
+            out += ' ';
+        } else if (c1) {
+            out += ReplacementChar;
+            ++i;
+        } else if ((byte < 0x20 && raw[i] != '\t') || byte == 0x7F) {
+            out += ReplacementChar;
+        } else {
+            out += raw[i];
+        }
+    }
+    return out;
+}

@@ -13,3 +13,9 @@
 // - raw bytes are taken as UTF-8 when they form valid UTF-8, else as Windows-1252;
 // - tabs and line breaks become blanks, and other control characters U+FFFD.
 std::string DecodeHeaderText(std::string_view text);
+
+// A text from a server, the store or the system as one line for a terminal or the action log:
+// raw bytes taken as above (UTF-8, else Windows-1252), each line break (CR LF, CR or LF) one
+// blank, tabs kept, and every other control character (C0, DEL, C1) U+FFFD, so that no escape
+// sequence reaches a terminal.
+std::string PrintableText(std::string_view text);

@@ -30,6 +30,14 @@ std::int32_t StrToInt(const std::string& text)
     return value;
 }
 
+// The count of a STAT reply "+OK count size": the first word after "+OK ".
+std::int32_t CountOf(const std::string& reply)
+{
+    const std::string counts = Copy(reply, 5, static_cast<long>(reply.size()) - 5);
+    const std::size_t space = counts.find(' ');
+    return StrToInt(space == std::string::npos ? std::string() : counts.substr(0, space));
+}
+
 std::int32_t StrToIntDef(const std::string& text, std::int32_t fallback)
 {
     int value = 0;
@@ -109,18 +117,23 @@ std::int32_t TWirePOP3::CheckMessages()
     std::int32_t result = 0;
     try {
         SendCommand(StatCommand, 1, "Checking for messages", 0);
-        const std::string& reply = ReplyText();
-        if (!reply.empty()) {
-            // "+OK count size": the count is the first word after "+OK ".
-            const std::string counts = Copy(reply, 5, static_cast<long>(reply.size()) - 5);
-            const std::size_t space = counts.find(' ');
-            result = StrToInt(space == std::string::npos ? std::string() : counts.substr(0, space));
-        }
+        if (!ReplyText().empty())
+            result = CountOf(ReplyText());
     } catch (const std::exception& e) {
         DoStatus(e.what());
         result = 0;
     }
     return result;
+}
+
+std::int32_t TWirePOP3::CountMessages()
+{
+    SendCommand(StatCommand, 1, "Checking for messages", 0);
+    try {
+        return CountOf(ReplyText());
+    } catch (const std::invalid_argument&) {
+        throw EWireException("No message count in the reply to STAT: " + ReplyText());
+    }
 }
 
 bool TWirePOP3::RetrieveHeader(std::int32_t n, TWireMessage& message)
@@ -160,7 +173,7 @@ std::int32_t TWirePOP3::RetrieveSize(std::int32_t n)
         DoStatus(e.what());
         return -1;
     }
-    return ReadSize();
+    return ReadSize(n);
 }
 
 void TWirePOP3::RequestSize(std::int32_t n)
@@ -168,11 +181,13 @@ void TWirePOP3::RequestSize(std::int32_t n)
     WriteCommand(SizeCommand + std::to_string(n));
 }
 
-std::int32_t TWirePOP3::ReadSize()
+std::int32_t TWirePOP3::ReadSize(std::int32_t n)
 {
     std::int32_t result = -1;
+    bool accepted = false;
     try {
         ReadCommandReply(1, "Retrieving size", 0);
+        accepted = true;
         const std::string& reply = ReplyText();
         if (ReplyCode() == 1 && !reply.empty()) {
             // "+OK n size": the size is everything after the first word after "+OK ".
@@ -185,7 +200,21 @@ std::int32_t TWirePOP3::ReadSize()
         DoStatus(e.what());
         result = -1;
     }
+    // With several commands on the way, a reply for another message means that the replies
+    // and the commands are out of step (a server answering out of order, or sending a line
+    // too many): every size and header read after it would be another message's.
+    if (FPipelined && accepted && !AnswersList(ReplyText(), n))
+        throw EWireException("The server answered LIST " + std::to_string(n) + " with \"" +
+                             ReplyText() + "\": its replies are out of step.");
     return result;
+}
+
+bool TWirePOP3::AnswersList(const std::string& reply, std::int32_t n)
+{
+    // RFC 1939 §5: "+OK n size".
+    const std::string listing = Copy(reply, 5, static_cast<long>(reply.size()));
+    const std::size_t space = listing.find(' ');
+    return space != std::string::npos && listing.substr(0, space) == std::to_string(n);
 }
 
 void TWirePOP3::SkipHeader()
@@ -260,7 +289,7 @@ TListedMessage TWirePOP3::ListNext(TWireMessage& message)
     listed.HeaderComplete = ReadHeader(message);
     if (due(TRequest::Size)) {
         FPending.pop_front();
-        listed.Size = ReadSize();
+        listed.Size = ReadSize(listed.Number);
     } else {
         // Only the LIST command could not go out: what RetrieveSize posts for that.
         DoStatus(FSendErrorText);

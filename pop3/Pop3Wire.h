@@ -44,6 +44,11 @@ public:
 
     // The number of messages in the mailbox; 0 on any failure, whose text is posted.
     std::int32_t CheckMessages();
+    // The same for a caller that must tell an empty mailbox from a failure: throws
+    // EWireResponseError with the reply line when STAT is refused, EWireException when the
+    // reply holds no count that fits (a missing, negative or too large count), and the
+    // connection's failures.
+    std::int32_t CountMessages();
     // Reads the header of message n into the message. True when the response ended as POP3
     // says: an empty line, then ".". The whole response is consumed either way. Throws
     // EWireResponseError when the server refuses the command.
@@ -59,7 +64,8 @@ public:
     // which are read in order; otherwise every command's reply is read before the
     // next command goes out. Either way each message gives the results, status texts and
     // failures of RetrieveHeader and RetrieveSize, and a command that could not be sent fails
-    // at the message it was for.
+    // at the message it was for. Pipelined, a LIST reply that names another message than the
+    // one asked for throws EWireException: the replies are out of step with the commands.
     void StartListing(std::int32_t count, bool pipelined);
     // Whether the listing has messages left.
     bool ListingPending() const { return FNextToRead <= FListCount; }
@@ -106,7 +112,9 @@ private:
     void RequestHeader(std::int32_t n);
     bool ReadHeader(TWireMessage& message);
     void RequestSize(std::int32_t n);
-    std::int32_t ReadSize();
+    std::int32_t ReadSize(std::int32_t n);
+    // Whether an accepted LIST reply is that for message n.
+    static bool AnswersList(const std::string& reply, std::int32_t n);
     // Read and drop a reply of TOP or of LIST, posting nothing.
     void SkipHeader();
     void SkipSize();

@@ -257,7 +257,7 @@ void TWireSocket::WriteBytes(const char* buffer, std::size_t count)
         FClosedGracefully = result == 0;
         if (result < 0) {
             const int error = FTransport->LastError();
-            if (error == WireErrors::Shutdown)
+            if (error == WireErrors::Shutdown || error == WireErrors::TimedOut)
                 DropConnection();
             RaiseSocketError(error);
         }
@@ -288,14 +288,17 @@ void TWireSocket::FillBuffer()
 
     const std::size_t room = FInBuffer.size() - (FInBufferEnd - 1);
     char* target = FInBuffer.data() + FInBufferEnd - 1;
-    const long result = FTransport->Receive(target, room, ReadTimeout);
+    const long result = FTransport->Receive(target, room, ReceiveTimeout());
     FClosedGracefully = result == 0;
     if (result < 0) {
         const int error = FTransport->LastError();
-        if (error == WireErrors::Shutdown)
+        // After a time-out the rest of the reply may still come, and would be read as the
+        // next command's reply: the session cannot go on.
+        if (error == WireErrors::Shutdown || error == WireErrors::TimedOut)
             DropConnection();
         RaiseSocketError(error);
     }
+    FResponseReceived += static_cast<std::size_t>(result);
     DoWork(static_cast<std::int32_t>(
         std::min<long long>(static_cast<long long>(result) + FWorkDone, INT32_MAX)));
     if (ASCIIFilter)
@@ -306,6 +309,30 @@ void TWireSocket::FillBuffer()
         DropConnection();
         throw EWireConnClosedGraceful();
     }
+}
+
+void TWireSocket::StartResponse()
+{
+    FResponseBytes = 0;
+    FResponseLines = 0;
+    FResponseReceived = 0;
+    FResponseStart = std::chrono::steady_clock::now();
+}
+
+int TWireSocket::ReceiveTimeout()
+{
+    if (ReadTimeout <= 0)
+        return ReadTimeout;
+    const auto allowed = std::chrono::milliseconds(ReadTimeout) *
+                         (ReplyTimeFactor + FResponseReceived / ReplyBytesPerTimeout);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          FResponseStart + allowed - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) {
+        DropConnection();
+        RaiseSocketError(WireErrors::TimedOut);
+    }
+    return static_cast<int>(std::min<long long>(left, ReadTimeout));
 }
 
 std::string TWireSocket::ExtractFromBuffer(std::size_t count)
@@ -339,7 +366,7 @@ std::string TWireSocket::ReadLine()
         }
         if (complete) {
             FResponseBytes += lineLength + terminator.size();
-            if (FResponseBytes > MaxResponseSize) {
+            if (FResponseBytes > MaxResponseSize || ++FResponseLines > MaxResponseLines) {
                 DropConnection();
                 throw EWireException("Response too long.");
             }
@@ -372,18 +399,10 @@ std::int16_t TWireSocket::ReadReply()
 {
     StartResponse();
     FReplyLines.clear();
-    std::string line = ReadTrimmedLine();
-    Log("I: ", line + "\r\n");
-    if (line.size() > 3 && line[3] == '-') {
-        FReplyLines.push_back(line);
-        const std::string last = line.substr(0, 3) + " ";
-        do {
-            line = ReadTrimmedLine();
-            Log("I: ", line + "\r\n");
-            FReplyLines.push_back(line);
-        } while (line.compare(0, 4, last) != 0);
-    }
-    FReplyText = line;
+    // RFC 1939 §3: a status line is one line. Reading "+OK-" as the first of a continued reply
+    // would let a server send lines without end before the log-in.
+    FReplyText = ReadTrimmedLine();
+    Log("I: ", FReplyText + "\r\n");
     if (FReplyText.compare(0, 3, "+OK") == 0)
         FReplyCode = 1;
     else if (FReplyText.compare(0, 4, "-ERR") == 0)
@@ -404,9 +423,11 @@ std::int16_t TWireSocket::SendCommand(const std::string& command, std::int16_t e
 void TWireSocket::WriteCommand(const std::string& command)
 {
     // A line break inside an argument (a pasted password, say) would reach the server as a
-    // second command of its own.
+    // second command of its own; a NUL ends the command early on many servers.
     if (command.find_first_of("\r\n") != std::string::npos)
         throw EWireException("Command contains a line break.");
+    if (command.find('\0') != std::string::npos)
+        throw EWireException("Command contains a NUL character.");
     Log("O: ", Masked(command));
     WriteLine(command);
 }

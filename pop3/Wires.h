@@ -2,6 +2,7 @@
 
 #include "pop3/SocketApi.h"
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -197,11 +198,20 @@ public:
     // Clears the high bit of every byte received.
     bool ASCIIFilter = false;
     // Longest wait for a connection and for every read or write, in milliseconds; 0 or less
-    // waits without limit. Expiry raises EWireSocketError 10060.
+    // waits without limit. Expiry raises EWireSocketError 10060 and drops the connection, as
+    // the reply under way can no longer be told from the next one. A reply as a whole (its
+    // status line and the lines captured after it) must also arrive within ReplyTimeFactor
+    // read time-outs, plus one more for every ReplyBytesPerTimeout bytes received, so that a
+    // server trickling a byte at a time cannot hold a session for ever.
     int ConnectTimeout = 60000;
     int ReadTimeout = 60000;
-    // Bytes one reply or capture may hold in all before it ends with "Response too long.".
+    static constexpr int ReplyTimeFactor = 3;
+    static constexpr std::size_t ReplyBytesPerTimeout = 16 * 1024;
+    // Bytes and lines one reply or capture may hold in all before it ends with "Response too
+    // long." and the connection is dropped. Each line costs a string of its own in memory, so
+    // the line count is capped as well as the bytes.
     std::size_t MaxResponseSize = 64 * 1024 * 1024;
+    std::size_t MaxResponseLines = 100000;
     TStringEvent OnStatus;
     TProgressEvent OnWork;
     // Receives each line of a Capture that has no destination.
@@ -231,13 +241,14 @@ public:
     std::string ReadLine();
     std::string ReadTrimmedLine();
     std::string ReadBytes(std::size_t count);
-    // Reads one reply, single- or multi-line; sets ReplyText, ReplyLines and ReplyCode (1 for
-    // "+OK", 0 for "-ERR", else the number the reply begins with, or 0).
+    // Reads one reply line; sets ReplyText and ReplyCode (1 for "+OK", 0 for "-ERR", else the
+    // number the reply begins with, or 0). POP3 has no continued status lines ("250-"): a line
+    // such as "+OK-" is a reply of its own, and ReplyLines stays empty.
     std::int16_t ReadReply();
     // Sends the command (a single NUL character sends nothing) and reads the reply. Throws
     // EWireResponseError with the reply line when expectedCode is 0 or more and differs from
-    // the reply's code, EWireException for a command holding CR or LF. statusText "*" posts the
-    // reply line, an empty text posts nothing.
+    // the reply's code, EWireException for a command holding CR, LF or NUL. statusText "*" posts
+    // the reply line, an empty text posts nothing.
     virtual std::int16_t SendCommand(const std::string& command, std::int16_t expectedCode,
                                      const std::string& statusText, std::uint8_t indent);
     // The two halves of SendCommand, for callers that send several commands before reading
@@ -259,7 +270,8 @@ protected:
     void AttachTransport(std::unique_ptr<IWireTransport> transport);
     void SetReplyText(const std::string& text) { FReplyText = text; }
     void SetClosedGracefully(bool value) { FClosedGracefully = value; }
-    void StartResponse() { FResponseBytes = 0; }
+    // A reply begins: its byte and line counts and its overall deadline start afresh.
+    void StartResponse();
     void OpenLog();
     void Log(const std::string& prefix, const std::string& text);
     void CloseLog();
@@ -268,6 +280,9 @@ protected:
     // "Not enough data in buffer." when it holds fewer.
     std::string ExtractFromBuffer(std::size_t count);
     void FillBuffer();
+    // The wait for the next bytes: the read time-out, or less when the reply's overall deadline
+    // comes first. Throws EWireSocketError 10060, dropping the connection, once it has passed.
+    int ReceiveTimeout();
     // Closes the socket after the peer went away, without the goodbye of a full disconnect.
     void DropConnection();
 
@@ -285,6 +300,10 @@ private:
     // Unread bytes already searched for a terminator without finding one.
     std::size_t FSearched = 0;
     std::size_t FResponseBytes = 0;
+    std::size_t FResponseLines = 0;
+    // Bytes received since the reply began, and when it began.
+    std::size_t FResponseReceived = 0;
+    std::chrono::steady_clock::time_point FResponseStart = std::chrono::steady_clock::now();
     std::int32_t FWorkDone = 0;
     std::int32_t FWorkSize = -2;
     std::ofstream FLogStream;

@@ -199,6 +199,10 @@ TEST_F(MailCheckDovecotTest, WrongPasswordGivesOneErrorItsLogLineAndTheOtherAcco
     EXPECT_EQ(log.mid(0, 4), (QStringList{"Connecting to 127.0.0.1", "Socket Connected",
                                           "Connected", "User Account is valid"}));
     EXPECT_EQ(log.mid(error - 2, 2), (QStringList{"Disconnecting", "Disconnected"}));
+    // Then why, with the server's own words.
+    const QString reason = log.value(error + 1);
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("127.0.0.1:%1 answered: -ERR").arg(First->Port())))
+        << reason.toStdString();
 }
 
 TEST(MailCheckStopTest, StopDuringASlowAccountSkipsTheRestAndShowsTheSummary)
@@ -304,14 +308,17 @@ TEST_F(MailCheckDovecotTest, FailingAccountExitsWithOneAndIsExplainedInTheLog)
     const QJsonObject root = QJsonDocument::fromJson(run.Out.toUtf8()).object();
     EXPECT_EQ(root[u"errors"].toInt(), 1);
     EXPECT_EQ(root[u"total"].toInt(), 3);
-    EXPECT_EQ(root[u"log"].toArray(),
-              QJsonArray{QStringLiteral("ERROR - Connection to Second failed.")});
+    const QJsonArray log = root[u"log"].toArray();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].toString(), QStringLiteral("ERROR - Connection to Second failed."));
+    EXPECT_TRUE(log[1].toString().contains(u" answered: -ERR")) << log[1].toString().toStdString();
     EXPECT_TRUE(root[u"summary"].toString().endsWith(u" with 1 error(s)"));
     // Verbose: the status texts and the log line as they happen.
     const QStringList err = run.Err.split(u'\n', Qt::SkipEmptyParts);
     EXPECT_EQ(err.mid(0, 4), (QStringList{"Connecting to 127.0.0.1", "Socket Connected",
                                           "Connected", "User Account is valid"}));
     EXPECT_TRUE(err.contains(QStringLiteral("ERROR - Connection to Second failed.")));
+    EXPECT_TRUE(err.contains(log[1].toString()));
     EXPECT_TRUE(err.contains(QStringLiteral("Checking for messages")));
 }
 

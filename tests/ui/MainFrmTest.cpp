@@ -547,6 +547,30 @@ TEST_F(TMainFormTest, UnreadableStoreIsReportedOnceAndNeverOverwritten)
     EXPECT_EQ(ReadFile(FDir.File("store.reg")), broken);
 }
 
+TEST_F(TMainFormTest, AtSessionEndAFailedSaveGoesToStandardErrorAndTheLogNotToABox)
+{
+    // The store's folder cannot be made: a file stands where it would go.
+    WriteFile(FDir.File("blocked"), "a file");
+    FStore = std::make_unique<TFileKeyStore>(FDir.File("blocked/store.reg"));
+    testing::internal::CaptureStderr();
+    {
+        auto form = MakeForm();
+        ASSERT_EQ(FDialogs.Errors.size(), 1) << "the defaults could not be written at start";
+        form->Configuration().ApplicationSettings.Log = true;
+        ShowAndWait(*form);
+        form->QueryEndSession();
+        EXPECT_TRUE(form->close()) << "the program ends";
+        EXPECT_EQ(FDialogs.Errors.size(), 1) << FDialogs.Errors.join(u'|').toStdString();
+        ASSERT_FALSE(form->LogList.Empty());
+        EXPECT_TRUE(form->LogList[form->LogList.Count() - 1].Action.contains(u"blocked"));
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string line = "mailbeacon: Cannot read " + FDir.File("blocked/store.reg");
+    EXPECT_EQ(err.find(line), err.rfind(line)) << "once, though both the close and the end save";
+    EXPECT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(FDialogs.Errors.size(), 1) << "nor when the window goes";
+}
+
 TEST_F(TMainFormTest, PlacementRoundTripsThroughTheStore)
 {
     {

@@ -148,4 +148,47 @@ TEST_F(CheckModeTest, RefusedLogInExitsWithOne)
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_EQ(run.Out.rfind("{\"summary\": \"Mail Check completed at ", 0), 0u) << run.Out;
     EXPECT_NE(run.Out.find("\"errors\": 1"), std::string::npos) << run.Out;
+    // The described line, then why; the error stream names the account and the reason.
+    const std::string reason = "127.0.0.1:" + std::to_string(Server.Port()) +
+                               " answered: -ERR [AUTH] invalid user name or password";
+    EXPECT_NE(run.Out.find("\"log\": [\"ERROR - Connection to Home failed.\", \"" + reason + "\"]"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_EQ(run.Err, "mailbeacon: Home: " + reason + "\n");
+}
+
+TEST_F(CheckModeTest, NoServerTextReachesTheTerminalWithItsControlCharacters)
+{
+    Server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive("STAT");
+    Server
+        .Reply("-ERR \x1b]0;owned\x07\x1b[2J\xC2\x9B"
+               "5m locked\x7F")
+        .Receive("Quit");
+    Server.Start();
+
+    const TRun run = RunMode({"--check", "--verbose", "--config", Store("secret")});
+    EXPECT_EQ(run.ExitCode, 1);
+    for (const char control : {'\x1b', '\x07', '\x7F', '\r'})
+        EXPECT_EQ(run.Err.find(control), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find("\xC2\x9B"), std::string::npos) << "C1 control sequence introducer";
+    EXPECT_NE(run.Err.find("-ERR \xEF\xBF\xBD]0;owned"), std::string::npos) << run.Err;
+}
+
+TEST_F(CheckModeTest, AStoreIsOnlyReadAndAFolderIsCalledAFolder)
+{
+    Mailbox.ServeOn(Server, 1);
+    Server.Start();
+    const std::string fileName = Store("secret");
+    // Without the Accounts key a check has nothing to do, and must not add it.
+    const std::string bare =
+        "REGEDIT4\r\n\r\n; hand-written\r\n[HKEY_CURRENT_USER\\Software]\r\n\r\n";
+    WriteFile(fileName, bare);
+    const TRun run = RunMode({"--check", "--config", fileName});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(ReadFile(fileName), bare);
+
+    const TRun folder = RunMode({"--check", "--config", Dir.Path()});
+    EXPECT_EQ(folder.ExitCode, 2);
+    EXPECT_EQ(folder.Err, "mailbeacon: cannot read the settings file " + Dir.Path() +
+                              ": it is a folder, not a file\n");
 }

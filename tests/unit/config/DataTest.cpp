@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 const std::string Settings = StoreKeys::Settings;
@@ -49,7 +51,7 @@ std::string ErrorOf(const std::function<void()>& action)
 
 } // namespace
 
-TEST_F(Data, FirstRunCreatesTheKeysAndWritesEveryDefault)
+TEST_F(Data, FirstRunWritesEveryDefaultOption)
 {
     LoadAccounts(FStore, FCipher, FConfiguration.Accounts);
     LoadSettings(FStore, FConfiguration);
@@ -67,8 +69,8 @@ TEST_F(Data, FirstRunCreatesTheKeysAndWritesEveryDefault)
     EXPECT_EQ(height, 163);
     EXPECT_EQ(columns[1].Width, 150);
 
-    EXPECT_EQ(ReadFile(FileName()), "REGEDIT4\r\n\r\n" + Section(Accounts) + "\r\n" +
-                                        Section(Settings) +
+    // The loaders of the accounts and the window add no keys: only saving them does.
+    EXPECT_EQ(ReadFile(FileName()), "REGEDIT4\r\n\r\n" + Section(Settings) +
                                         "\"IntervalCheck\"=dword:00000000\r\n"
                                         "\"Interval\"=dword:000493e0\r\n"
                                         "\"PlaySound\"=dword:00000000\r\n"
@@ -84,8 +86,34 @@ TEST_F(Data, FirstRunCreatesTheKeysAndWritesEveryDefault)
                                         "\"MessagePreview\"=dword:00000032\r\n"
                                         "\"Log\"=dword:00000000\r\n"
                                         "\"NotifyOnlyWhenNew\"=dword:00000000\r\n"
-                                        "\r\n" +
-                                        Section(StoreKeys::Window) + "\r\n");
+                                        "\r\n");
+}
+
+TEST_F(Data, ReadingLeavesTheStoreAsItIs)
+{
+    // A store without Accounts and Window keys, as a hand-written one may be.
+    LoadSettings(FStore, FConfiguration);
+    const std::string before = ReadFile(FileName());
+    struct stat written
+    {};
+    ASSERT_EQ(::stat(FileName().c_str(), &written), 0);
+
+    TFileKeyStore reader(FileName());
+    TAccountList accounts;
+    LoadAccounts(reader, FCipher, accounts);
+    LoadSettings(reader, FConfiguration);
+    std::int32_t height = 163;
+    std::vector<TColumnWidth> columns = {{"Account", 60}};
+    LoadWindowSettings(reader, height, columns);
+    EXPECT_FALSE(LoadWindowPlacement(reader).has_value());
+
+    struct stat after
+    {};
+    ASSERT_EQ(::stat(FileName().c_str(), &after), 0);
+    EXPECT_EQ(ReadFile(FileName()), before);
+    EXPECT_EQ(after.st_ino, written.st_ino) << "the file was written again";
+    EXPECT_TRUE(accounts.empty());
+    EXPECT_EQ(height, 163);
 }
 
 TEST_F(Data, StoredOptionsAreTakenAsStored)

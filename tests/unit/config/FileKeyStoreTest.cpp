@@ -7,9 +7,12 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -206,6 +209,143 @@ TEST(FileKeyStore, AnUpdateWritesTheFileOnceAndStillWritesWhenInterrupted)
     } catch (const std::runtime_error&) {
     }
     EXPECT_EQ(TFileKeyStore(file).ReadString(Settings, "C"), "3");
+}
+
+// What the user wrote
+
+TEST(FileKeyStore, ASymbolicLinkIsWrittenThroughToItsTarget)
+{
+    TTempDir dir;
+    std::filesystem::create_directory(dir.File("dotfiles"));
+    const std::string target = dir.File("dotfiles/store.reg");
+    WriteFile(target, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"A\"=\"1\"\r\n\r\n");
+    std::filesystem::create_symlink("dotfiles/store.reg", dir.File("link.reg"));
+    // A link to a file not made yet: the first save makes it.
+    std::filesystem::create_symlink(dir.File("dotfiles/later.reg"), dir.File("later.reg"));
+
+    TFileKeyStore(dir.File("link.reg")).WriteString("\\K", "B", "2");
+    TFileKeyStore(dir.File("later.reg")).WriteString("\\K", "C", "3");
+
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.reg")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("later.reg")));
+    EXPECT_EQ(TFileKeyStore(target).ReadString("\\K", "B"), "2");
+    EXPECT_EQ(TFileKeyStore(dir.File("dotfiles/later.reg")).ReadString("\\K", "C"), "3");
+    EXPECT_EQ(FilesIn(dir.Path()), 3u) << "temporary and lock files go next to the target";
+}
+
+TEST(FileKeyStore, CommentsSurviveASaveAndAnUnchangedStoreIsNotRewritten)
+{
+    TTempDir dir;
+    const std::string file = dir.File("s.reg");
+    const std::string text = "REGEDIT4\r\n\r\n; mine\r\n[HKEY_CURRENT_USER\\K]\r\n"
+                             "; port of the tunnel\r\n\"Port\"=dword:0000006e\r\n\r\n";
+    WriteFile(file, text);
+    struct stat before
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    TFileKeyStore store(file);
+    store.WriteInteger("\\K", "Port", 110);
+    store.OpenKey("\\K");
+    {
+        TStoreUpdate update(store);
+        store.WriteInteger("\\K", "PORT", 110);
+        update.Finish();
+    }
+    struct stat after
+    {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced by the same text";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    store.WriteInteger("\\K", "Port", 995);
+    EXPECT_EQ(ReadFile(file), "REGEDIT4\r\n\r\n; mine\r\n[HKEY_CURRENT_USER\\K]\r\n"
+                              "; port of the tunnel\r\n\"Port\"=dword:000003e3\r\n\r\n");
+}
+
+TEST(FileKeyStore, AFolderGivenAsTheStoreIsCalledAFolder)
+{
+    TTempDir dir;
+    TFileKeyStore store(dir.Path());
+    EXPECT_EQ(ErrorOf([&] { store.ReadString(Settings, "Sound"); }),
+              "Cannot read " + dir.Path() + ": it is a folder, not a file");
+}
+
+TEST(FileKeyStore, KeysDeeperThanAReadAllowsAreNeverWritten)
+{
+    TTempDir dir;
+    TFileKeyStore store(dir.File("s.reg"));
+    std::string path;
+    for (std::size_t level = 0; level < MaxKeyDepth; ++level)
+        path += "\\k";
+    store.WriteString(path, "V", "deepest");
+    const std::string error = ErrorOf([&] { store.WriteString(path + "\\k", "V", "x"); });
+    EXPECT_NE(error.find("is nested deeper than 64 levels"), std::string::npos) << error;
+    EXPECT_EQ(TFileKeyStore(dir.File("s.reg")).ReadString(path, "V"), "deepest");
+}
+
+// The lock and what a killed save leaves
+
+namespace {
+
+// Holds the store's lock as another copy of the program does while it saves.
+class TForeignLock
+{
+public:
+    explicit TForeignLock(const std::string& store)
+        : FHandle(::open((store + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        EXPECT_EQ(::flock(FHandle, LOCK_EX), 0);
+    }
+    ~TForeignLock() { ::close(FHandle); }
+    TForeignLock(const TForeignLock&) = delete;
+    TForeignLock& operator=(const TForeignLock&) = delete;
+
+private:
+    int FHandle;
+};
+
+} // namespace
+
+TEST(FileKeyStore, ALockHeldElsewhereIsWaitedForABoundedTimeAndNamed)
+{
+    TTempDir dir;
+    const std::string file = dir.File("s.reg");
+    TFileKeyStore store(file);
+    store.LockTimeoutMs = 100;
+    {
+        TForeignLock other(file);
+        EXPECT_EQ(ErrorOf([&] { store.WriteString(Settings, "Sound", "x"); }),
+                  "Cannot write the settings file " + file + ": another program holds its lock " +
+                      file + ".lock");
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_EQ(store.GetKeyNames("\\"), std::vector<std::string>{}) << "reading needs no lock";
+    }
+    store.WriteString(Settings, "Sound", "x");
+    EXPECT_EQ(TFileKeyStore(file).ReadString(Settings, "Sound"), "x");
+}
+
+TEST(FileKeyStore, TemporaryFilesOfAKilledSaveGoAtTheNextStart)
+{
+    TTempDir dir;
+    const std::string file = dir.File("s.reg");
+    WriteFile(file, "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n");
+    for (const char* name : {"s.reg.tmp-a1B2c3", "s.reg.tmp-ZZZZZZ"})
+        WriteFile(dir.File(name), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"Pass");
+    // The user's own files that merely look alike stay.
+    for (const char* name : {"s.reg.backup", "s.reg.tmp-longer1", "other.reg.tmp-a1B2c3"})
+        WriteFile(dir.File(name), "mine");
+    TFileKeyStore store(file);
+    {
+        TForeignLock saving(file);
+        store.RemoveStaleTemporaries();
+        EXPECT_TRUE(std::filesystem::exists(dir.File("s.reg.tmp-a1B2c3")))
+            << "another copy holding the lock may be writing it";
+    }
+    store.RemoveStaleTemporaries();
+    EXPECT_FALSE(std::filesystem::exists(dir.File("s.reg.tmp-a1B2c3")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("s.reg.tmp-ZZZZZZ")));
+    for (const char* name : {"s.reg", "s.reg.backup", "s.reg.tmp-longer1", "other.reg.tmp-a1B2c3"})
+        EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
 }
 
 class StorePath : public ::testing::Test

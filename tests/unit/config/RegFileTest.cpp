@@ -134,3 +134,51 @@ TEST(RegFile, AcceptsAByteOrderMarkButNoRootThatMerelyStartsAlike)
     EXPECT_EQ(ParseError("REGEDIT4\n\n[HKEY_CURRENT_USERS\\A]\n"),
               "/home/u/store.reg, line 3: a key outside HKEY_CURRENT_USER");
 }
+
+TEST(RegFile, CommentsStayWhereTheyStoodThroughChanges)
+{
+    const std::string text = "REGEDIT4\r\n"
+                             "\r\n"
+                             "; my accounts, kept in my dotfiles\r\n"
+                             "[HKEY_CURRENT_USER\\A\\Home]\r\n"
+                             "; the old server\r\n"
+                             "\"Host\"=\"pop.example.org\"\r\n"
+                             "\"Port\"=dword:0000006e\r\n"
+                             "\r\n"
+                             "; implied key, written for its comment\r\n"
+                             "[HKEY_CURRENT_USER\\B]\r\n"
+                             "\r\n"
+                             "[HKEY_CURRENT_USER\\B\\C]\r\n"
+                             "\r\n"
+                             "; the end\r\n";
+    TRegTreeKey root = ParseRegFile(text, "store.reg");
+    EXPECT_EQ(FormatRegFile(root), text);
+
+    root.Find("A\\Home")->SetValue({"Host", TValueKind::String, "pop.new.example", 0});
+    root.Find("A\\Home")->SetValue({"Include", TValueKind::Integer, {}, 1});
+    root.Create("A\\Alpha").SetValue({"Host", TValueKind::String, "x", 0});
+    const std::string changed = FormatRegFile(root);
+    EXPECT_NE(changed.find("; the old server\r\n\"Host\"=\"pop.new.example\"\r\n"),
+              std::string::npos)
+        << changed;
+    EXPECT_NE(changed.find("; my accounts, kept in my dotfiles\r\n[HKEY_CURRENT_USER\\A\\Home]"),
+              std::string::npos)
+        << changed;
+    EXPECT_EQ(changed.substr(changed.size() - 11), "; the end\r\n");
+}
+
+TEST(RegFile, KeysNestedBeyondTheLimitAreAParseErrorNotACrash)
+{
+    const auto nested = [](std::size_t depth) {
+        std::string path = "[HKEY_CURRENT_USER";
+        for (std::size_t level = 0; level < depth; ++level)
+            path += "\\k";
+        return "REGEDIT4\r\n\r\n; deep\r\n" + path + "]\r\n\"V\"=\"1\"\r\n";
+    };
+    EXPECT_NO_THROW(FormatRegFile(ParseRegFile(nested(MaxKeyDepth), "store.reg")));
+    EXPECT_EQ(ParseError(nested(MaxKeyDepth + 1)),
+              "/home/u/store.reg, line 4: a key nested deeper than 64 levels");
+    // Tens of thousands of levels once overflowed the stack when the tree was written.
+    EXPECT_EQ(ParseError(nested(30000)),
+              "/home/u/store.reg, line 4: a key nested deeper than 64 levels");
+}

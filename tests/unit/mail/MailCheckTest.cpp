@@ -46,10 +46,13 @@ protected:
     void Check()
     {
         Client.ConnectTimeout = 5000;
-        Client.ReadTimeout = 5000;
+        Client.ReadTimeout = ReadTimeout;
         CheckMail(Client, Request, Events, Cancel);
     }
 
+    static std::string At(std::uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+    int ReadTimeout = 5000;
     TWirePOP3 Client;
     TCheckRequest Request;
     TMailRecorder Events;
@@ -129,15 +132,141 @@ TEST_F(MailCheckTest, ConnectionAndLogInFailuresAreLoggedAndTheRunGoesOn)
     goodBox.SetMessages({Mail("Ann <ann@example.org>", "two")});
     goodBox.ServeOn(good, 1);
     good.Start();
-    Request.Accounts = {Account("Refused", FreeLoopbackPort()),
+    TFakePop3Server hostile;
+    hostile.Reply("+OK").Receive().Reply("-ERR \x1b]0;owned\x07\x1b[2J no");
+    hostile.Start();
+    TFakePop3Server endless;
+    endless.SendEndless(std::string(4096, 'z'));
+    endless.Start();
+    TFakePop3Server unsent;
+    unsent.Reply("+OK").Receive();
+    unsent.Start();
+    const std::uint16_t refused = FreeLoopbackPort();
+    TAccountSnapshot lineBreak = Account("Break", unsent.Port());
+    lineBreak.Data.UserId = "alice\r\nDELE 1";
+    Request.Accounts = {Account("Refused", refused),
                         Account("Wrong", wrongPassword.Port(), "not it"),
+                        Account("Hostile", hostile.Port()),
+                        Account("Endless", endless.Port()),
+                        lineBreak,
                         Account("Good", good.Port())};
 
     Check();
 
-    EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Connection to Refused failed.",
-                                        "EL ERROR - Connection to Wrong failed."}));
     EXPECT_EQ(Events.Only("R "), (TLines{"R Good 1"}));
+    EXPECT_EQ(Events.Errors, 5);
+    // The described line, then why, cleaned of the server's control characters.
+    const std::string replaced = "\xEF\xBF\xBD";
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Refused", At(refused) + ": Socket Error #10061 Connection refused."},
+        {"Wrong",
+         At(wrongPassword.Port()) + " answered: -ERR [AUTH] invalid user name or password"},
+        {"Hostile", At(hostile.Port()) + " answered: -ERR " + replaced + "]0;owned" + replaced +
+                        replaced + "[2J no"},
+        {"Endless", At(endless.Port()) + ": Line too long."},
+        {"Break", At(unsent.Port()) + ": Command contains a line break."}};
+    TLines failures;
+    TLines accounts;
+    for (const auto& [name, reason] : expected) {
+        const std::string line = "EL ERROR - Connection to " + name + " failed.";
+        const auto at = std::find(Events.Trace.begin(), Events.Trace.end(), line);
+        ASSERT_NE(at, Events.Trace.end()) << line;
+        ASSERT_NE(at + 1, Events.Trace.end());
+        EXPECT_EQ(*(at + 1), "L " + reason);
+        failures.push_back(line);
+        accounts.push_back("A " + name + ": " + reason);
+    }
+    EXPECT_EQ(Events.Only("E"), failures);
+    EXPECT_EQ(Events.Only("A "), accounts) << "one report per failed account";
+    ASSERT_TRUE(unsent.WaitDone());
+    EXPECT_EQ(unsent.Commands(), (TLines{"Quit"})) << "the user id with a line break never went";
+}
+
+// Failures after the log-in
+
+TEST_F(MailCheckTest, AMailboxThatCannotBeCountedIsAnErrorNotAnEmptyMailbox)
+{
+    const struct
+    {
+        const char* Reply; // nullptr: no reply at all
+        const char* Failure;
+    } table[] = {
+        {"-ERR mailbox locked", "-ERR mailbox locked"},
+        {"+OK", "No message count in the reply to STAT: +OK"},
+        {"+OK abc", "No message count in the reply to STAT: +OK abc"},
+        {"+OK -5 100", "No message count in the reply to STAT: +OK -5 100"},
+        {"+OK 4000000000 1", "No message count in the reply to STAT: +OK 4000000000 1"},
+        {nullptr, "Socket Error #10060\r\nConnection timed out."},
+    };
+    ReadTimeout = 300;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Failure);
+        TFakePop3Server server;
+        server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive("STAT");
+        if (row.Reply != nullptr)
+            server.Reply(row.Reply).Receive("Quit");
+        else
+            server.Pause(1000);
+        server.Start();
+        Request.Accounts = {Account("Home", server.Port())};
+        Events = TMailRecorder();
+
+        Check();
+
+        EXPECT_EQ(Events.Errors, 1);
+        EXPECT_TRUE(Events.Rows.empty());
+        EXPECT_EQ(Events.Only("E"), (TLines{std::string("ES ") + row.Failure}));
+        ASSERT_EQ(Events.Only("A ").size(), 1u);
+        EXPECT_EQ(Events.Only("A ")[0].rfind("A Home: " + At(server.Port()), 0), 0u);
+        ASSERT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Problems(), "") << "the session ends at once, with QUIT if it can";
+    }
+}
+
+TEST_F(MailCheckTest, ASizeThatTimesOutEndsTheSessionBeforeItsLateReplyIsMisread)
+{
+    TFakePop3Server server;
+    server.CheckOpening("+OK 2 200")
+        .Receive("TOP 1 0")
+        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n")
+        .Receive("LIST 1")
+        .Pause(800)
+        .Reply("+OK 1 100")
+        .Pause(300);
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+    ReadTimeout = 300;
+
+    Check();
+
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1"})) << "the header came whole";
+    EXPECT_EQ(Events.Only("E"), (TLines{"EP Socket Error #10060\r\nConnection timed out."}));
+    EXPECT_EQ(Events.Only("A "), (TLines{"A Home: " + At(server.Port()) +
+                                         ": Socket Error #10060 Connection timed out."}));
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.Commands(),
+              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1"}));
+}
+
+TEST_F(MailCheckTest, AccountBeyondTheCeilingListsThatManyAndCountsOneError)
+{
+    TFakePop3Server server;
+    TFakeMailbox box;
+    box.SetMessages({Mail("A <a@x>", "1"), Mail("A <a@x>", "2"), Mail("A <a@x>", "3")});
+    box.ServeOn(server, 1);
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+    Request.MaxMessages = 2;
+
+    Check();
+
+    const std::string why = "Home holds 3 messages; only the first 2 are listed.";
+    EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2"}));
+    EXPECT_EQ(Events.Only("E"), (TLines{"ES " + why}));
+    EXPECT_EQ(Events.Only("A "), (TLines{"A Home: " + why}));
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.Commands().back(), "Quit");
+    EXPECT_EQ(server.Commands().end()[-2], "LIST 2");
 }
 
 TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
@@ -379,6 +508,41 @@ TEST_F(MailCheckTest, StopDuringAPipelinedCheckReadsTheRepliesOnTheWayThenQuits)
     const std::string lastReply = "I: +OK 34 " + std::to_string(box.Messages()[33].size());
     EXPECT_EQ(trace.rfind("I: "), trace.rfind(lastReply))
         << "every reply was read before QUIT, the last one being LIST 34's";
+}
+
+TEST_F(MailCheckTest, PipelinedSizesOutOfStepEndTheSessionAsAnErrorKeepingTheRowsBefore)
+{
+    const std::string first = "+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n";
+    const std::string second = "+OK\r\nSubject: two\r\n\r\n.\r\n";
+    const std::string third = "+OK\r\nSubject: three\r\n\r\n.\r\n";
+    const struct
+    {
+        const char* Name;
+        std::string Replies;
+        std::string Failure;
+    } table[] = {
+        {"out of order", first + second + "+OK 3 100\r\n" + third + "+OK 2 100\r\n", "+OK 3 100"},
+        {"a line too many", first + second + "+OK 7 700\r\n+OK 2 100\r\n" + third + "+OK 3 1\r\n",
+         "+OK 7 700"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Name);
+        TFakePop3Server server;
+        ScriptPipelinedSession(server, row.Replies);
+        server.Receive("Quit");
+        server.Start();
+        Request.Accounts = {Account("Home", server.Port())};
+        Events = TMailRecorder();
+
+        Check();
+
+        EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1"}));
+        EXPECT_EQ(Events.Only("E"), (TLines{"ES The server answered LIST 2 with \"" + row.Failure +
+                                            "\": its replies are out of step."}));
+        EXPECT_EQ(Events.Only("A ").size(), 1u);
+        ASSERT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Problems(), "");
+    }
 }
 
 TEST_F(MailCheckTest, FailureDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)

@@ -16,6 +16,16 @@ void TMailRecorder::Failure(const std::string& text, TFailureReport report)
     ++Errors;
 }
 
+void TMailRecorder::LogEntry(const std::string& text)
+{
+    Trace.push_back("L " + text);
+}
+
+void TMailRecorder::AccountFailed(const std::string& accountName, const std::string& reason)
+{
+    Trace.push_back("A " + accountName + ": " + reason);
+}
+
 void TMailRecorder::ListRow(const TMessageRow& row)
 {
     Trace.push_back("R " + row.AccountName + " " + row.Number);

@@ -10,13 +10,16 @@
 #include <vector>
 
 // Everything a mail operation reported, in order: "S " status text, "EL "/"ES "/"EP " failure
-// (log line, status text, already posted), "R " listed row, "P" preview shown, "D " deleted
-// row; rows by account name and number. It serves as the events of any of the three.
+// (log line, status text, already posted), "L " log entry, "A name: reason" failed account,
+// "R " listed row, "P" preview shown, "D " deleted row; rows by account name and number. It
+// serves as the events of any of the three.
 class TMailRecorder : public ICheckEvents, public IPreviewEvents, public IDeleteEvents
 {
 public:
     void Status(const std::string& text) override;
     void Failure(const std::string& text, TFailureReport report) override;
+    void LogEntry(const std::string& text) override;
+    void AccountFailed(const std::string& accountName, const std::string& reason) override;
     void ListRow(const TMessageRow& row) override;
     void ShowPreview(const TMessagePreview& preview) override;
     void Deleted(const TMessageRow& row) override;

@@ -70,3 +70,32 @@ INSTANTIATE_TEST_SUITE_P(
                     "a b\xEF\xBF\xBD"
                     "c"},
         TDecodeCase{"encoded line break", "=?UTF-8?Q?a=0D=0Ab=7F?=", "a  b\xEF\xBF\xBD"}));
+
+// What reaches a terminal or the log from a server or the system: one line, no control
+// character a terminal would obey.
+TEST(PrintableText, KeepsOneLineWithoutControlCharacters)
+{
+    const std::string replaced = "\xEF\xBF\xBD";
+    const struct
+    {
+        std::string Raw;
+        std::string Shown;
+    } table[] = {
+        {"Socket Error #10060\r\nConnection timed out.",
+         "Socket Error #10060 Connection timed out."},
+        {"a\rb\nc\td", "a b c\td"},
+        {"-ERR \x1b]0;title\x07\x1b[2J",
+         "-ERR " + replaced + "]0;title" + replaced + replaced + "[2J"},
+        {"C1 \xC2\x9B"
+         "31m and DEL \x7F",
+         "C1 " + replaced + "31m and DEL " + replaced},
+        {"NUL " + std::string(1, '\0') + " end", "NUL " + replaced + " end"},
+        {"Gr\xFC\xDF"
+         "e",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(PrintableText(row.Raw), row.Shown) << row.Raw;
+}

@@ -215,17 +215,21 @@ TEST_F(Pop3Test, UnknownUserStopsBeforeThePassword)
     EXPECT_EQ(Server.Commands(), (TLines{"User nobody", "Quit"}));
 }
 
-TEST_F(Pop3Test, LineBreakInTheCredentialsIsNeverSent)
+TEST_F(Pop3Test, LineBreakOrNulInTheCredentialsIsNeverSent)
 {
-    Server.Reply("+OK").Receive().Reply("+OK").Receive();
+    Server.Reply("+OK").Receive().Reply("+OK").Receive().Close();
+    Server.Reply("+OK").Receive();
     Server.Start();
     Client.Port = Server.Port();
     Client.UserID = "bob";
     Client.Password = "pass\r\nDELE 1";
     EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
               "Command contains a line break.");
+    Client.UserID = std::string("bob\0DELE 1", 10);
+    EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
+              "Command contains a NUL character.");
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Quit"}));
+    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Quit", "Quit"}));
 }
 
 TEST_F(Pop3Test, FailuresBeforeTheGreetingKeepTheirOwnText)
@@ -291,6 +295,42 @@ INSTANTIATE_TEST_SUITE_P(
                       TReplyCase{"-ERR mailbox locked\r\n", 0, "-ERR mailbox locked"},
                       TReplyCase{"+OK 2 9", 0, "Connection Closed Gracefully."},
                       TReplyCase{"\x80\xFF\x01 x\r\n", 0, "\x80\xFF\x01 x"}));
+
+// For the check, a STAT that cannot be counted is a failure of its own, never "no messages".
+TEST_F(Pop3Test, CountMessagesTellsAFailureFromAnEmptyMailbox)
+{
+    const struct
+    {
+        const char* Reply;
+        const char* Failure; // empty: the count is 7
+    } table[] = {
+        {"+OK 7 1200", ""},
+        {"-ERR mailbox locked", "-ERR mailbox locked"},
+        {"+OK", "No message count in the reply to STAT: +OK"},
+        {"+OK abc", "No message count in the reply to STAT: +OK abc"},
+        {"+OK -5 100", "No message count in the reply to STAT: +OK -5 100"},
+        {"+OK 4000000000 1", "No message count in the reply to STAT: +OK 4000000000 1"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Reply);
+        TFakePop3Server server;
+        server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK");
+        server.Receive("STAT").Reply(row.Reply).Receive("Quit");
+        server.Start();
+        TWirePOP3 client;
+        client.Host = "127.0.0.1";
+        client.Port = server.Port();
+        client.Connect();
+        if (*row.Failure == '\0')
+            EXPECT_EQ(client.CountMessages(), 7);
+        else
+            EXPECT_EQ(MessageOf<EWireException>([&] { client.CountMessages(); }), row.Failure);
+        EXPECT_TRUE(client.Connected()) << "a refusal leaves the session for the caller to end";
+        client.Disconnect();
+        EXPECT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Problems(), "");
+    }
+}
 
 class ListReplies : public Pop3Test, public ::testing::WithParamInterface<TReplyCase>
 {};

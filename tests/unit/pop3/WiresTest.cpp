@@ -324,6 +324,7 @@ TEST_F(WireTest, SilentServerTimesOut)
     const auto waited = duration_cast<milliseconds>(steady_clock::now() - started).count();
     EXPECT_GE(waited, 150);
     EXPECT_LT(waited, 2000);
+    EXPECT_FALSE(Client.Connected()) << "the reply's late rest would pass for the next reply";
 }
 
 TEST_F(WireTest, ShutDownSocketDisconnectsAndRaisesItsError)
@@ -399,16 +400,20 @@ TEST(WireBuffer, TakingMoreThanTheBufferHoldsIsRefused)
 
 // Replies and commands
 
-TEST_F(WireTest, ReplyCodesAndMultiLineReplies)
+TEST_F(WireTest, ReplyCodesAndOneLinePerReply)
 {
-    Server.Send("250-first\r\n250-second\r\n250 third\r\n")
+    // POP3 has no continued status lines: "250-" and "+OK-" lines are replies of their own.
+    Server.Send("250-first\r\n250 second\r\n+OK-\r\n")
         .Send("+OK fine\r\n-ERR no\r\nabc\r\n+OKAY\r\n")
         .Send("   \r\n\r\n  +OK padded  \r\n");
     Connect();
     EXPECT_EQ(Client.ReadReply(), 250);
-    EXPECT_EQ(Client.ReplyLines(),
-              (std::vector<std::string>{"250-first", "250-second", "250 third"}));
-    EXPECT_EQ(Client.ReplyText(), "250 third");
+    EXPECT_EQ(Client.ReplyText(), "250-first");
+    EXPECT_EQ(Client.ReadReply(), 250);
+    EXPECT_EQ(Client.ReplyText(), "250 second");
+    EXPECT_EQ(Client.ReadReply(), 1);
+    EXPECT_EQ(Client.ReplyText(), "+OK-");
+    EXPECT_TRUE(Client.ReplyLines().empty());
 
     EXPECT_EQ(Client.ReadReply(), 1);
     EXPECT_TRUE(Client.ReplyLines().empty());
@@ -419,12 +424,43 @@ TEST_F(WireTest, ReplyCodesAndMultiLineReplies)
     EXPECT_EQ(Client.ReplyText(), "+OK padded");
 }
 
-TEST_F(WireTest, EndlessMultiLineReplyStopsAtTheResponseLimit)
+TEST_F(WireTest, EndlessRepliesStopAtTheByteOrTheLineLimit)
 {
-    Server.Reply("250-start").SendEndless("250-more\r\n");
-    Client.MaxResponseSize = 100000;
+    // Long lines reach the byte limit, short ones the line limit long before: each line is a
+    // string of its own in memory.
+    for (const std::string& line : {std::string(1000, 'x'), std::string("a")}) {
+        SCOPED_TRACE(line.size());
+        TFakePop3Server server;
+        server.Reply("+OK").SendEndless(line + "\r\n");
+        server.Start();
+        TWireClient client;
+        client.Host = "127.0.0.1";
+        client.Port = server.Port();
+        client.MaxResponseSize = 1000000;
+        client.MaxResponseLines = 5000;
+        client.Connect();
+        EXPECT_EQ(client.ReadReply(), 1);
+        std::vector<std::string> lines;
+        EXPECT_EQ(MessageOf<EWireException>([&] { client.Capture(lines, {"."}); }),
+                  "Response too long.");
+        EXPECT_FALSE(client.Connected());
+        EXPECT_LT(lines.size(), client.MaxResponseLines);
+        EXPECT_LT(lines.size() * line.size(), client.MaxResponseSize);
+    }
+}
+
+TEST_F(WireTest, AReplyTrickledByteByByteEndsAtItsOverallDeadline)
+{
+    // Every byte comes well within the read time-out; the whole line would take 4 s.
+    Server.SendInPieces("+OK " + std::string(76, 'x') + "\r\n", 1, 50);
     Connect();
-    EXPECT_EQ(MessageOf<EWireException>([&] { Client.ReadReply(); }), "Response too long.");
+    Client.ReadTimeout = 200;
+    try {
+        Client.ReadReply();
+        FAIL() << "the trickled reply was read whole: " << Client.ReplyText();
+    } catch (const EWireSocketError& e) {
+        EXPECT_EQ(e.Number(), 10060);
+    }
     EXPECT_FALSE(Client.Connected());
 }
 
