@@ -58,5 +58,6 @@ int main(int argc, char* argv[])
     });
 
     mainForm.StartInTray();
+    mainForm.OfferFirstAccount();
     return QApplication::exec();
 }
