@@ -283,7 +283,14 @@ TEST_F(MailCheckDovecotTest, JsonDocumentHoldsTheRowsTotalsAndLog)
     EXPECT_EQ(first[u"size_bytes"].toInt(), 1024);
     EXPECT_EQ(first[u"to"].toString(),
               QStringLiteral("alice@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\""));
+    EXPECT_EQ(first[u"to_list"].toArray(),
+              (QJsonArray{QStringLiteral("alice@example.org"), QStringLiteral("jo@example.org")}));
+    EXPECT_EQ(first[u"date_iso"].toString(), QStringLiteral("2026-12-06T20:07:05+00:00"));
     EXPECT_EQ(first[u"address"].toString(), QStringLiteral("ann@example.org"));
+    EXPECT_EQ(rows[1].toObject()[u"address"].toString(), QStringLiteral("bare@example.org"))
+        << "a bare sender's address";
+    EXPECT_EQ(rows[1].toObject()[u"date_iso"].toString(),
+              QStringLiteral("2026-12-07T08:30:00+01:00"));
     EXPECT_EQ(first[u"number"].toInt(), 1);
     EXPECT_EQ(first[u"message_id"].toString(), QStringLiteral("<first-1@example.org>"));
     EXPECT_EQ(rows[2].toObject()[u"subject"].toString(), QStringLiteral("Say \"hi\" \\ back"));
