@@ -237,7 +237,9 @@ TEST(MailCheckStopTest, StopDuringASlowAccountSkipsTheRestAndShowsTheSummary)
     ASSERT_TRUE(slow.WaitDone());
     const std::vector<std::string> commands = slow.Commands();
     ASSERT_FALSE(commands.empty());
-    EXPECT_EQ(commands.back(), "Quit") << "the session is closed normally";
+    // Stop breaks the connection off at the wait under way, so that a silent server cannot
+    // hold it; a check changes nothing on the server, which only sees the connection end.
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "Quit"), 0);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "TOP 3 0"), 0);
 }
 

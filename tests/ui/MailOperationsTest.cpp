@@ -2,6 +2,7 @@
 
 #include "gui/CheckTimer.h"
 #include "gui/MailView.h"
+#include "gui/SettingsFrm.h"
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/PopServers.h"
@@ -10,12 +11,15 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -578,6 +582,31 @@ TEST_F(MailOperationsTest, PreviewOfAMessageGoneSinceTheCheckShowsNothingAndLogs
     const QRegularExpressionMatch summary = PreviewSummary.match(form.StatusText(2));
     ASSERT_TRUE(summary.hasMatch()) << form.StatusText(2).toStdString();
     EXPECT_EQ(summary.captured(1), QStringLiteral("1"));
+}
+
+// Before, a corrected account went into a new record, and the rows listed before kept the old
+// one: preview and delete still logged in with the old values until the next check.
+TEST_F(MailOperationsTest, RowsListedBeforeUseTheAccountAsSavedSince)
+{
+    Box.SetMessages(Mails(1));
+    Serve(2);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    {
+        TSettingsForm settings(Window.Store, Window.Dialogs.Make(), TStartupShortcut(), &form);
+        settings.AttachConfiguration(form.Configuration());
+        settings.tvOptionExplorer->setCurrentItem(
+            settings.tvOptionExplorer
+                ->findItems(QStringLiteral("Home"), Qt::MatchExactly | Qt::MatchRecursive)
+                .value(0));
+        ASSERT_EQ(settings.ActivePage(), QStringLiteral("Account"));
+        settings.edtPassword->setText(QStringLiteral("corrected"));
+        settings.btnSaveAccount->click();
+        settings.done(QDialog::Accepted);
+    }
+    ASSERT_TRUE(PreviewRows(Window, {0}));
+    const std::vector<std::string> commands = Server.Commands();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "Pass corrected"), commands.end());
 }
 
 // Deletion
