@@ -107,6 +107,14 @@ std::string JsonString(const std::string& text)
     return EscapeC1(result) + "\"";
 }
 
+std::string JsonArray(const std::vector<std::string>& texts)
+{
+    std::string result = "[";
+    for (std::size_t index = 0; index < texts.size(); ++index)
+        result += (index > 0 ? ", " : "") + JsonString(texts[index]);
+    return result + "]";
+}
+
 // What the check reports, gathered for the output; status texts and log lines go to the
 // error stream as they happen when asked to.
 class TCommandLineEvents : public ICheckEvents
@@ -175,10 +183,12 @@ void WriteJson(std::ostream& out, const std::string& summary, const TCommandLine
         out << (index > 0 ? ", " : "") << "{\"account\": " << JsonString(row.AccountName)
             << ", \"from\": " << JsonString(row.From)
             << ", \"subject\": " << JsonString(row.Subject)
-            << ", \"date\": " << JsonString(row.Date) << ", \"size\": " << JsonString(row.Size)
-            << ", \"size_bytes\": " << row.SizeBytes
+            << ", \"date\": " << JsonString(row.Date) << ", \"date_iso\": "
+            << (row.DateIso.empty() ? std::string("null") : JsonString(row.DateIso))
+            << ", \"size\": " << JsonString(row.Size) << ", \"size_bytes\": " << row.SizeBytes
             << ", \"to\": " << JsonString(DecodeHeaderText(row.To))
-            << ", \"address\": " << JsonString(row.Address) << ", \"number\": " << row.Number
+            << ", \"to_list\": " << JsonArray(row.ToList)
+            << ", \"address\": " << JsonString(row.SenderAddress) << ", \"number\": " << row.Number
             << ", \"message_id\": " << JsonString(row.MessageId) << "}";
     }
     out << "], \"log\": [";

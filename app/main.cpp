@@ -61,5 +61,6 @@ int main(int argc, char* argv[])
     });
 
     mainForm.StartInTray();
+    mainForm.OfferFirstAccount();
     return QApplication::exec();
 }

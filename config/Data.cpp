@@ -4,7 +4,10 @@
 #include "config/PassCrypt.h"
 
 #include <cstdio>
+#include <exception>
 #include <limits>
+#include <map>
+#include <utility>
 
 namespace {
 
@@ -94,31 +97,85 @@ private:
     TRegKey& FKey;
 };
 
-class TSettingsSaver
+// Each option as one text, for comparing what is in memory with what the store holds.
+class TSettingsTexts
 {
 public:
-    explicit TSettingsSaver(TRegKey& key)
-        : FKey(key)
-    {}
-
-    void Bool(const char* name, bool field, bool) { FKey.WriteBool(name, field); }
+    void Bool(const char* name, bool field, bool) { Texts[name] = field ? "1" : "0"; }
     void Integer(const char* name, std::int32_t field, std::int32_t)
     {
-        FKey.WriteInteger(name, field);
+        Texts[name] = std::to_string(field);
     }
-    void String(const char* name, const std::string& field) { FKey.WriteString(name, field); }
+    void String(const char* name, const std::string& field) { Texts[name] = field; }
     void TimerEnabled(const char* name, const ICheckTimer& timer)
     {
-        FKey.WriteBool(name, timer.Enabled());
+        Bool(name, timer.Enabled(), false);
     }
     void TimerInterval(const char* name, const ICheckTimer& timer)
     {
-        FKey.WriteInteger(name, static_cast<std::int32_t>(timer.Interval()));
+        Texts[name] = std::to_string(timer.Interval());
+    }
+
+    std::map<std::string, std::string> Texts;
+};
+
+// Writes the options that differ from those the store is known to hold.
+class TSettingsSaver
+{
+public:
+    TSettingsSaver(TRegKey& key, const std::map<std::string, std::string>& stored,
+                   const std::map<std::string, std::string>& current)
+        : FKey(key)
+        , FStored(stored)
+        , FCurrent(current)
+    {}
+
+    void Bool(const char* name, bool field, bool)
+    {
+        if (Changed(name))
+            FKey.WriteBool(name, field);
+    }
+    void Integer(const char* name, std::int32_t field, std::int32_t)
+    {
+        if (Changed(name))
+            FKey.WriteInteger(name, field);
+    }
+    void String(const char* name, const std::string& field)
+    {
+        if (Changed(name))
+            FKey.WriteString(name, field);
+    }
+    void TimerEnabled(const char* name, const ICheckTimer& timer)
+    {
+        if (Changed(name))
+            FKey.WriteBool(name, timer.Enabled());
+    }
+    void TimerInterval(const char* name, const ICheckTimer& timer)
+    {
+        if (Changed(name))
+            FKey.WriteInteger(name, static_cast<std::int32_t>(timer.Interval()));
     }
 
 private:
+    bool Changed(const char* name) const
+    {
+        if (FStored.empty())
+            return true;
+        const auto stored = FStored.find(name);
+        return stored == FStored.end() || stored->second != FCurrent.at(name);
+    }
+
     TRegKey& FKey;
+    const std::map<std::string, std::string>& FStored;
+    const std::map<std::string, std::string>& FCurrent;
 };
+
+std::map<std::string, std::string> SettingsTexts(const TConfiguration& configuration)
+{
+    TSettingsTexts texts;
+    VisitSettings(configuration, texts);
+    return std::move(texts.Texts);
+}
 
 std::string FormatNumbers(std::initializer_list<std::int32_t> numbers)
 {
@@ -183,22 +240,39 @@ void LoadSettings(TKeyStore& store, TConfiguration& configuration)
 {
     TStoreUpdate update(store);
     TRegKey key(store, StoreKeys::Settings);
-    if (!key.Open())
+    if (!key.Open()) {
+        RememberStoredOptions(configuration);
         return;
+    }
     TSettingsLoader loader(key);
-    VisitSettings(configuration, loader);
+    try {
+        VisitSettings(configuration, loader);
+    } catch (const std::exception&) {
+        // The options after the one that stopped the loader keep their defaults in memory;
+        // the store keeps its own values for them.
+        RememberStoredOptions(configuration);
+        throw;
+    }
+    RememberStoredOptions(configuration);
     update.Finish();
 }
 
-void SaveSettings(TKeyStore& store, const TConfiguration& configuration)
+void RememberStoredOptions(TConfiguration& configuration)
+{
+    configuration.StoredOptions = SettingsTexts(configuration);
+}
+
+void SaveSettings(TKeyStore& store, TConfiguration& configuration)
 {
     TStoreUpdate update(store);
     TRegKey key(store, StoreKeys::Settings);
     if (!key.Open())
         return;
-    TSettingsSaver saver(key);
+    const std::map<std::string, std::string> current = SettingsTexts(configuration);
+    TSettingsSaver saver(key, configuration.StoredOptions, current);
     VisitSettings(configuration, saver);
     update.Finish();
+    configuration.StoredOptions = current;
 }
 
 void LoadWindowSettings(TKeyStore& store, std::int32_t& notificationHeight,

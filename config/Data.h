@@ -3,6 +3,7 @@
 #include "config/Connection.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -105,6 +106,11 @@ struct TConfiguration
     TApplicationSettings ApplicationSettings;
     // Position of the settings tree's node shown last; lives as long as the program runs.
     std::int32_t LastSettingsPage = 0;
+    // The options as the store holds them, by value name, as far as the program knows: what
+    // was loaded, and the defaults in memory of what could not be. SaveSettings writes only
+    // the options that differ, so an option that failed to load is never written over unless
+    // it is changed. Empty: nothing is known, and every option is written.
+    std::map<std::string, std::string> StoredOptions;
 };
 
 // Width of one message-list column, stored under the column's caption.
@@ -150,8 +156,12 @@ struct TWindowPlacement
 // stops LoadAccounts with the cipher's ECryptError, without the account in hand.
 
 void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts);
-// Reads the fifteen options, writing the default of every absent one back to the store.
+// Reads the fifteen options, writing the default of every absent one back to the store. The
+// options then in memory become the StoredOptions, also when a value stops the loader.
 void LoadSettings(TKeyStore& store, TConfiguration& configuration);
+// The options now in memory become the StoredOptions: for a start whose loading stopped before
+// the options, so that the defaults in use are not written over the stored values.
+void RememberStoredOptions(TConfiguration& configuration);
 // notificationHeight is kept when no height is stored; so is the width of a column without a
 // stored value.
 void LoadWindowSettings(TKeyStore& store, std::int32_t& notificationHeight,
@@ -162,7 +172,9 @@ void SaveWindowSettings(TKeyStore& store, std::int32_t notificationHeight,
 // removed first, so a renamed account leaves no trace of its old name.
 void SaveAccount(TKeyStore& store, TCryptLib& cipher, const TAccount& account,
                  const std::string& previousName);
-void SaveSettings(TKeyStore& store, const TConfiguration& configuration);
+// Writes the options that differ from the StoredOptions (every one when those are empty); they
+// are the StoredOptions afterwards.
+void SaveSettings(TKeyStore& store, TConfiguration& configuration);
 void RemoveAccount(TKeyStore& store, const std::string& name);
 // Nothing when no complete placement is stored.
 std::optional<TWindowPlacement> LoadWindowPlacement(TKeyStore& store);

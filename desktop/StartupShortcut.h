@@ -11,6 +11,9 @@ public:
     // that the entry starts, this program when empty.
     explicit TStartupShortcut(QString folder = {}, QString program = {});
 
+    // The settings dialog's check box for the entry, in the words of the platform's desktop.
+    static QString OptionText();
+
     QString FileName() const;
     // Writes the entry, replacing one of the same name. The reason of a failure, or an empty
     // text.

@@ -84,6 +84,11 @@ QString TStartupShortcut::Program() const
     return FProgram.isEmpty() ? QCoreApplication::applicationFilePath() : FProgram;
 }
 
+QString TStartupShortcut::OptionText()
+{
+    return QStringLiteral("Start Mailbeacon when I log in");
+}
+
 QString TStartupShortcut::FileName() const
 {
     return QDir(Folder()).filePath(QStringLiteral("Mailbeacon.desktop"));

@@ -15,8 +15,17 @@ TDialogs TDialogs::Standard()
                                      QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
-    dialogs.GetSaveFileName = [](QWidget* parent, const QString& caption, const QString& filter) {
-        return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+    dialogs.AskSave = [](QWidget* parent, const QString& text) {
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+            parent, QApplication::applicationName(), text,
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+        if (answer == QMessageBox::Save)
+            return TSaveAnswer::Save;
+        return answer == QMessageBox::Discard ? TSaveAnswer::Discard : TSaveAnswer::Cancel;
+    };
+    dialogs.GetSaveFileName = [](QWidget* parent, const QString& caption, const QString& proposed,
+                                 const QString& filter) {
+        return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
     };
     dialogs.GetOpenFileName = [](QWidget* parent, const QString& caption, const QString& filter) {
         return QFileDialog::getOpenFileName(parent, caption, QString(), filter);

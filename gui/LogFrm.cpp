@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -22,8 +24,17 @@ namespace {
 constexpr int BorderWidth = 5;
 constexpr int ClientWidth = 407;
 constexpr int ClientHeight = 238;
-constexpr int ButtonsLeft = 160;
 constexpr int ButtonGap = 10;
+
+// The name Save proposes: the day's date, in the user's documents folder.
+QString ProposedLogFile()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    return QDir(folder).filePath(
+        QStringLiteral("mailbeacon-%1.log").arg(QDate::currentDate().toString(Qt::ISODate)));
+}
 
 } // namespace
 
@@ -33,7 +44,11 @@ TLogForm::TLogForm(TDialogs dialogs, QWidget* parent)
 {
     setObjectName(QStringLiteral("LogForm"));
     setWindowTitle(QStringLiteral("Mailbeacon 2.0 - Action Log"));
-    setFixedSize(ClientWidth + 2 * BorderWidth, ClientHeight + 2 * BorderWidth);
+    // The design size is the smallest; a larger window gives the table the room, and the
+    // buttons keep to the bottom right corner.
+    setMinimumSize(ClientWidth + 2 * BorderWidth, ClientHeight + 2 * BorderWidth);
+    resize(minimumSize());
+    setSizeGripEnabled(true);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(BorderWidth, BorderWidth, BorderWidth, BorderWidth);
@@ -67,16 +82,22 @@ TLogForm::TLogForm(TDialogs dialogs, QWidget* parent)
 
     pnlBottom = Controls::Panel("pnlBottom", this);
     pnlBottom->setFixedHeight(45);
+    auto* bottomLayout = new QVBoxLayout(pnlBottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 2);
+    bottomLayout->setSpacing(0);
     bvlBottom = Controls::Bevel("bvlBottom", pnlBottom);
-    bvlBottom->setGeometry(0, 0, ClientWidth, 9);
+    bvlBottom->setFixedHeight(9);
+    bottomLayout->addWidget(bvlBottom);
+    bottomLayout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(ButtonGap);
+    buttons->addStretch(1);
     btnClear = Controls::Button("btnClear", QStringLiteral("Clear"), pnlBottom);
     btnSave = Controls::Button("btnSave", QStringLiteral("Save"), pnlBottom);
     btnClose = Controls::Button("btnClose", QStringLiteral("Close"), pnlBottom);
-    int left = ButtonsLeft;
-    for (QPushButton* button : {btnClear, btnSave, btnClose}) {
-        button->setGeometry(QRect(QPoint(left, 18), Controls::ButtonSize));
-        left += Controls::ButtonSize.width() + ButtonGap;
-    }
+    for (QPushButton* button : {btnClear, btnSave, btnClose})
+        buttons->addWidget(button);
+    bottomLayout->addLayout(buttons);
     layout->addWidget(pnlBottom);
 
     connect(btnClear, &QPushButton::clicked, this, &TLogForm::btnClearClick);
@@ -135,7 +156,7 @@ void TLogForm::btnClearClick()
 void TLogForm::btnSaveClick()
 {
     const QString fileName = FDialogs.GetSaveFileName(
-        this, QStringLiteral("Save Action Log"),
+        this, QStringLiteral("Save Action Log"), ProposedLogFile(),
         QStringLiteral("Log files (*.log *.LOG);;Text files (*.txt *.TXT)"));
     if (fileName.isEmpty())
         return;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTime>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -96,9 +97,17 @@ QString TMailOperationsController::Now()
     return LongTimeText(QTime::currentTime());
 }
 
+void TMailOperationsController::LogStopped(const TMailThread* thread, const QString& text)
+{
+    if (thread != nullptr && thread->Cancelled())
+        FView.AddLogEntry(text);
+}
+
 void TMailOperationsController::Launch(TMailThread* thread)
 {
     thread->Timeout = Timeout;
+    // After the operation's own end, which may have started the next one.
+    connect(thread, &QThread::finished, this, [this] { Q_EMIT BusyChanged(Busy); });
     connect(thread, &TMailThread::StatusText, this,
             [this](const QString& text) { FView.WirePOP3Status(text); });
     connect(thread, &TMailThread::ErrorCounted, this,
@@ -112,10 +121,20 @@ void TMailOperationsController::Launch(TMailThread* thread)
     connect(thread, &TMailThread::LogLine, this,
             [this](const QString& text) { FView.AddLogEntry(text); });
     thread->start();
+    Q_EMIT BusyChanged(Busy);
 }
 
 void TMailOperationsController::StartCheck()
 {
+    const auto included = [](const std::shared_ptr<TAccount>& account) { return account->Include; };
+    if (std::none_of(FConfiguration.Accounts.begin(), FConfiguration.Accounts.end(), included)) {
+        // A summary of zero messages would read as if the mailboxes had been checked.
+        FView.BeginCheck();
+        const QString text = QStringLiteral("No account to check: add one in Settings");
+        FView.SetStatusText(2, text);
+        FView.SetTrayHint(text);
+        return;
+    }
     Busy = true;
     ErrorCount = 0;
     FView.BeginCheck();
@@ -148,6 +167,7 @@ void TMailOperationsController::FinishCheck()
     const bool announce = FConfiguration.Notification.NotifyOnlyWhenNew ? fresh > 0 : total > 0;
     if (announce)
         FView.AnnounceMail();
+    LogStopped(CheckThread, QStringLiteral("Mail Check stopped."));
     Busy = false;
 }
 
@@ -175,6 +195,7 @@ void TMailOperationsController::StartPreview()
 void TMailOperationsController::FinishPreview()
 {
     FView.SetStatusText(2, QString::fromStdString(PreviewSummary(Now().toStdString(), ErrorCount)));
+    LogStopped(PreviewThread, QStringLiteral("Message Preview stopped."));
     Busy = false;
 }
 
@@ -191,10 +212,15 @@ void TMailOperationsController::StartDelete()
     request.DateSeparator = DateSeparator().toStdString();
 
     auto* thread = new TDeleteMsgThread(std::move(request), this);
-    connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this] { --LastTotal; });
+    connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this](const TMessageRow& row) {
+        --LastTotal;
+        FView.AddLogEntry(QString::fromStdString(DeletedText(row)));
+    });
     const QPointer<TDeleteMsgThread> worker = thread;
-    connect(thread, &QThread::finished, this,
-            [this, worker] { FinishDelete(worker.isNull() || worker->Cancelled()); });
+    connect(thread, &QThread::finished, this, [this, worker] {
+        LogStopped(worker, QStringLiteral("Deletion stopped."));
+        FinishDelete(worker.isNull() || worker->Cancelled());
+    });
     DeleteThread = thread;
     Launch(thread);
 }

@@ -60,7 +60,8 @@ public:
     // selected rows are deleted; a deletion that was not stopped is followed by a refreshing
     // check.
     void DeleteSelected();
-    // Stop: cancels every operation under way.
+    // Stop: cancels every operation under way, breaking off its connection at once; the log
+    // says that it was stopped when it ends.
     void Stop();
 
     // The start guard of all three operations: online, not Busy, and for the preview and the
@@ -86,8 +87,13 @@ public:
     // The deletion under way, if any.
     QPointer<TDeleteMsgThread> DeleteThread;
 
+Q_SIGNALS:
+    // An operation started or ended: Busy may have changed.
+    void BusyChanged(bool busy);
+
 private:
-    // Busy, the view emptied, then the worker with a copy of the accounts.
+    // Busy, the view emptied, then the worker with a copy of the accounts; with no account
+    // included, the view says so instead.
     void StartCheck();
     // Busy, then the worker with a copy of the first selected row and its account; nothing
     // without a selected row.
@@ -103,6 +109,8 @@ private:
     void FinishCheck();
     // The completion line, Busy cleared.
     void FinishPreview();
+    // The log line of an operation that Stop ended.
+    void LogStopped(const TMailThread* thread, const QString& text);
     // Busy cleared, then the refreshing check unless the deletion was stopped.
     void FinishDelete(bool cancelled);
     static QString Now();

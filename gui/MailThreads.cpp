@@ -17,20 +17,29 @@ TMailThread::~TMailThread()
         Abort();
 }
 
+void TMailThread::Cancel()
+{
+    FCancel = true;
+    FSockets.Interrupt();
+}
+
 void TMailThread::Abort()
 {
     Cancel();
-    FSockets.Interrupt();
     wait();
 }
 
 void TMailThread::PostStatus(const std::string& text)
 {
+    if (FCancel)
+        return;
     Q_EMIT StatusText(QString::fromStdString(text));
 }
 
 void TMailThread::PostFailure(const std::string& text, TFailureReport report)
 {
+    if (FCancel)
+        return;
     const QString message = QString::fromStdString(text);
     switch (report) {
     case TFailureReport::LogLine:
@@ -108,7 +117,9 @@ void TMsgInfoThread::ShowPreview(const TMessagePreview& preview)
 TDeleteMsgThread::TDeleteMsgThread(TDeleteRequest request, QObject* parent)
     : TMailThreadOf(parent)
     , FRequest(std::move(request))
-{}
+{
+    qRegisterMetaType<TMessageRow>();
+}
 
 TDeleteMsgThread::~TDeleteMsgThread()
 {
@@ -121,7 +132,7 @@ void TDeleteMsgThread::Execute(TWirePOP3& client)
     DeleteMessages(client, FRequest, *this, CancelFlag());
 }
 
-void TDeleteMsgThread::Deleted(const TMessageRow&)
+void TDeleteMsgThread::Deleted(const TMessageRow& row)
 {
-    Q_EMIT MessageDeleted();
+    Q_EMIT MessageDeleted(row);
 }

@@ -26,9 +26,11 @@ public:
     // A worker still running is aborted and waited for.
     ~TMailThread() override;
 
-    // Stop: the operation notices it at its next check point; a POP3 command under way is
-    // not interrupted.
-    void Cancel() { FCancel = true; }
+    // Stop: the operation notices it at its next check point, and the connection under way is
+    // broken off at the socket, so that a wait on a silent server ends at once, whatever the
+    // transport above the socket. The operation then reports no more status texts or errors:
+    // what fails after Stop fails because of it. May be called from any thread.
+    void Cancel();
     bool Cancelled() const { return FCancel; }
     // For the end of the program: cancels, breaks off the connection under way and waits
     // for the worker to end.
@@ -131,7 +133,7 @@ public:
     ~TDeleteMsgThread() override;
 
 Q_SIGNALS:
-    void MessageDeleted();
+    void MessageDeleted(const TMessageRow& row);
 
 private:
     void Execute(TWirePOP3& client) override;

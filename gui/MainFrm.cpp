@@ -15,6 +15,7 @@
 #include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
+#include "mail/MailDelete.h"
 #include "mail/MailPreview.h"
 #include "net/VendorHost.h"
 #include "pop3/HeaderText.h"
@@ -25,6 +26,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -109,6 +111,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     CreateClientArea();
     CreateStatusBar();
     CreateTrayIcon();
+    AssignKeys();
 
     resize(DesignWidth, DesignHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -128,12 +131,24 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
 
     FormCreate();
     FMailOperationsController = std::make_unique<TMailOperationsController>(*this, *FConfiguration);
+    connect(FMailOperationsController.get(), &TMailOperationsController::BusyChanged, this,
+            &TMainForm::UpdateActions);
+    connect(lvNotification, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    connect(lvNotification->model(), &QAbstractItemModel::rowsInserted, this,
+            &TMainForm::UpdateActions);
+    connect(lvNotification->model(), &QAbstractItemModel::modelReset, this,
+            &TMainForm::UpdateActions);
+    connect(pmTrayIcon, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
+    UpdateActions();
     tmOnlineDetection->start();
 }
 
 TMainForm::~TMainForm()
 {
     FormDestroy();
+    // The list empties itself as it goes; the window's half of the state is gone by then.
+    disconnect(lvNotification->model(), nullptr, this, nullptr);
+    disconnect(lvNotification, nullptr, this, nullptr);
 }
 
 QAction* TMainForm::MakeAction(const char* name, const char* category, const QString& caption,
@@ -200,12 +215,15 @@ void TMainForm::CreateActions()
 QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, QAction* action)
 {
     auto* item = Controls::Named(new QAction(menu), name);
-    const auto follow = [item, action] {
-        item->setText(action->text());
+    // The item shows its action's key; the action itself takes it.
+    item->setShortcutContext(Qt::WidgetShortcut);
+    const auto follow = [item, action, name] {
+        item->setText(MenuText(name, action->text()));
         item->setIcon(action->icon());
         item->setToolTip(action->toolTip());
         item->setEnabled(action->isEnabled());
         item->setVisible(action->isVisible());
+        item->setShortcut(action->shortcut());
     };
     follow();
     connect(action, &QAction::changed, item, follow);
@@ -542,8 +560,7 @@ void TMainForm::SetTrayHint(const QString& text)
 }
 
 // Loads in the order accounts, options, window values. A step that fails stops the loading;
-// the program then runs with the default options and the design layout, and with the accounts
-// loaded until then.
+// the program then runs with what was loaded until then, and with the defaults of the rest.
 void TMainForm::FormCreate()
 {
     ExitRequested = false;
@@ -562,41 +579,23 @@ void TMainForm::FormCreate()
     WasOnline = false;
 }
 
+// The records start with the defaults, so a value that does not load keeps its default.
 void TMainForm::LoadConfiguration()
 {
+    std::vector<TColumnWidth> columns = ColumnWidths();
     try {
         LoadAccounts(FStore, CryptLib, FConfiguration->Accounts);
         LoadSettings(FStore, *FConfiguration);
-        std::vector<TColumnWidth> columns = ColumnWidths();
         LoadWindowSettings(FStore, NotificationHeight, columns);
         ApplyColumnWidths(columns);
         LoadPlacement();
     } catch (const std::exception& error) {
-        UseDefaultOptions();
-        NotificationHeight = DesignNotificationHeight;
-        for (int column = 0; column < static_cast<int>(std::size(ListColumns)); ++column)
-            lvNotification->setColumnWidth(column, ListColumns[column].Width);
+        ApplyColumnWidths(columns);
+        // The defaults in use must not replace the user's stored options at the next save.
+        if (FConfiguration->StoredOptions.empty())
+            RememberStoredOptions(*FConfiguration);
         FDialogs.ShowError(nullptr, QString::fromStdString(error.what()));
     }
-}
-
-// The options as a first run finds them.
-void TMainForm::UseDefaultOptions()
-{
-    TConfiguration& configuration = *FConfiguration;
-    configuration.Notification.CheckTimer->SetEnabled(false);
-    configuration.Notification.CheckTimer->SetInterval(DefaultInterval);
-    configuration.Notification.PlaySound = false;
-    configuration.Notification.Sound.clear();
-    configuration.Notification.StartClient = false;
-    configuration.Notification.MailClient.clear();
-    configuration.Notification.NotifyOnlyWhenNew = false;
-    configuration.ApplicationSettings = TApplicationSettings();
-    const TConnection defaults;
-    configuration.Connection.ConnectionType = defaults.ConnectionType;
-    configuration.Connection.UseProxy = defaults.UseProxy;
-    configuration.Connection.Proxy = defaults.Proxy;
-    configuration.Connection.ProxyPort = defaults.ProxyPort;
 }
 
 std::vector<TColumnWidth> TMainForm::ColumnWidths() const
@@ -745,6 +744,13 @@ void TMainForm::ApplyLayout()
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == lvNotification && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            PreviewCurrentRow();
+            return true;
+        }
+    }
     if (event->type() == QEvent::Resize) {
         if (watched == pnlMainForm)
             FormResize();
@@ -938,8 +944,7 @@ void TMainForm::ShowPreview(const TMessagePreview& preview)
 
 bool TMainForm::ConfirmDeletion()
 {
-    return FDialogs.AskYesNo(
-        this, QStringLiteral("Are you sure you want to delete the selected message(s)?"));
+    return FDialogs.AskYesNo(this, QString::fromStdString(DeletionQuestion(SelectedMessages())));
 }
 
 // The sound plays only for a file that is there, and only while the list shows mail.
@@ -1111,6 +1116,8 @@ void TMainForm::actViewSettingsExecute()
     PlaceDialog(FSettingsForm);
     FSettingsForm->exec();
     delete FSettingsForm;
+    // The mail client may have been set or cleared.
+    UpdateActions();
 }
 
 // A version window made for this opening goes when it closes, so each opening checks once.

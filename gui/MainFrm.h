@@ -50,9 +50,9 @@ public:
     static constexpr int StatusPanelCount = 3;
 
     // The window is created hidden, with the configuration loaded from store; a loading step
-    // that fails is reported through dialogs.ShowError and the program goes on with the
-    // default options. shell opens the help pages and starts the mail client (the desktop's own
-    // when empty).
+    // that fails is reported through dialogs.ShowError and the program goes on with what was
+    // loaded and the defaults of the rest. shell opens the help pages and starts the mail client
+    // (the desktop's own when empty).
     explicit TMainForm(TKeyStore& store, TDialogs dialogs = TDialogs::Standard(),
                        std::shared_ptr<IShellOpen> shell = {}, QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -70,6 +70,12 @@ public:
     // The program starts hidden in the tray. Where the desktop shows no tray within the grace
     // period the window is shown instead, as nothing else could bring it up.
     void StartInTray(std::chrono::milliseconds grace = std::chrono::seconds(2));
+    // With no account to check, the settings dialog opens on the new-account page once the
+    // event loop runs, so that a first start is not a silent tray icon.
+    void OfferFirstAccount();
+    // Preview, Delete and the list's actions need a selected row, Stop a running operation and
+    // Start Mail Client a mail client; each action follows what there is now.
+    void UpdateActions();
 
     QString StatusText(int panel) const;
     void SetStatusText(int panel, const QString& text) override;
@@ -202,12 +208,19 @@ private:
     QAction* MakeAction(const char* name, const char* category, const QString& caption,
                         const QString& hint, int imageIndex, void (TMainForm::*handler)());
     QAction* AddMenuItem(QMenu* menu, const char* name, QAction* action);
+    // F5, Delete, Ctrl+Q, Ctrl+, and Escape act while the window is active; Return on the list
+    // previews its current row. The menus show the keys.
+    void AssignKeys();
+    // The caption of a menu item, with the letter it underlines marked: one of its own within
+    // its menu.
+    static QString MenuText(const char* itemName, const QString& caption);
+    // Return on the list: the current row alone is selected and previewed.
+    void PreviewCurrentRow();
     void AddMenuSeparator(QMenu* menu, const char* name);
     void AddToolButton(const char* name, QAction* action, const QString& hint);
 
     void FormCreate();
     void LoadConfiguration();
-    void UseDefaultOptions();
     void FormShow();
     void FormCloseQuery(QCloseEvent* event);
     void FormResize();

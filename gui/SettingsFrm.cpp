@@ -345,8 +345,7 @@ void TSettingsForm::CreateApplicationPage()
     QLabel* title = nullptr;
     QWidget* page = CreatePage("Application", QStringLiteral("A p p l i c a t i o n"), title);
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
-    cbStartup = Controls::Named(
-        new QCheckBox(QStringLiteral("Start Mailbeacon at Windows startup"), page), "cbStartup");
+    cbStartup = Controls::Named(new QCheckBox(TStartupShortcut::OptionText(), page), "cbStartup");
     layout->addWidget(cbStartup);
 
     // The list reads as the start of a sentence that the two labels end.
@@ -376,7 +375,7 @@ void TSettingsForm::CreateApplicationPage()
     SpinEditMessagePreview = MakeSpinEdit("SpinEditMessagePreview", 1, 100, page);
     SpinEditMessagePreview->setValue(20);
     previewGrid->addWidget(Controls::Label("lblMessagePreview",
-                                           QStringLiteral("Message Preview retreives the first"),
+                                           QStringLiteral("Message Preview retrieves the first"),
                                            page),
                            0, 0, 1, 3);
     previewGrid->addWidget(SpinEditMessagePreview, 1, 0);
@@ -415,7 +414,7 @@ void TSettingsForm::CreateConnectionPage()
     grid->addWidget(rbDirect, 2, 0, 1, 2);
     grid->addWidget(
         Controls::Note("lblDirect",
-                       QStringLiteral("Mailbeacon assume you have a permanent connection to "
+                       QStringLiteral("Mailbeacon assumes you have a permanent connection to "
                                       "the Internet.  Proxy settings can be used to check "
                                       "for the latest version."),
                        page),
@@ -621,6 +620,12 @@ void TSettingsForm::tvOptionExplorerChange(QTreeWidgetItem* node)
 {
     if (node == FCurrentNode || node == nullptr || FConfiguration == nullptr)
         return;
+    if (!LeaveAccountPage()) {
+        // The user stays: the selection goes back to the page on show.
+        const QSignalBlocker blocker(tvOptionExplorer);
+        tvOptionExplorer->setCurrentItem(FCurrentNode);
+        return;
+    }
     FCurrentNode = node;
     const QString text = node->text(0);
     if (node->parent() == FAccountsNode)
@@ -964,18 +969,74 @@ bool TSettingsForm::StoreAccount(const TAccount& account, const std::string& pre
     }
 }
 
-// The record joins the accounts only once the store holds it; a refused or failed save keeps
-// what was typed for another try.
+bool TSettingsForm::NamePresent(const QString& name)
+{
+    if (!name.isEmpty())
+        return true;
+    FDialogs.ShowError(this, QStringLiteral("The account needs a name: please enter one under "
+                                            "\"Account Name\"."));
+    return false;
+}
+
+bool TSettingsForm::AccountPageChanged() const
+{
+    if (FConfiguration == nullptr || FCurrentNode == nullptr)
+        return false;
+    if (FCurrentNode == FAccountsNode) {
+        return !edtNewAccountName->text().isEmpty() || !edtNewHost->text().isEmpty() ||
+               edtNewPort->text().trimmed() != QStringLiteral("110") ||
+               !edtNewUserID->text().isEmpty() || !edtNewPassword->text().isEmpty() ||
+               !cbNewInclude->isChecked();
+    }
+    const TOptionNode* node = CurrentAccountNode();
+    if (node == nullptr)
+        return false;
+    const TAccount& account = *node->Account;
+    std::int32_t port = 0;
+    return edtAccountName->text() != Text(account.Name) || edtHost->text() != Text(account.Host) ||
+           !ParseInteger(edtPort->text(), port) || port != account.Port ||
+           edtUserID->text() != Text(account.UserId) ||
+           edtPassword->text() != Text(account.Password) ||
+           cbInclude->isChecked() != account.Include;
+}
+
+bool TSettingsForm::LeaveAccountPage()
+{
+    if (!AccountPageChanged())
+        return true;
+    const bool isNew = FCurrentNode == FAccountsNode;
+    const QString name = isNew ? edtNewAccountName->text() : FCurrentNode->text(0);
+    const QString question = name.isEmpty()
+                                 ? QStringLiteral("Save the new account?")
+                                 : QStringLiteral("Save the changes to account %1?").arg(name);
+    switch (FDialogs.AskSave ? FDialogs.AskSave(this, question) : TSaveAnswer::Discard) {
+    case TSaveAnswer::Save:
+        return isNew ? SaveNewAccount() : SaveChangedAccount();
+    case TSaveAnswer::Discard:
+        return true;
+    case TSaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
 void TSettingsForm::btnSaveNewAccountClick()
 {
+    SaveNewAccount();
+}
+
+// The record joins the accounts only once the store holds it; a refused or failed save keeps
+// what was typed for another try.
+bool TSettingsForm::SaveNewAccount()
+{
     const QString name = edtNewAccountName->text();
-    if (name.isEmpty() || !AcceptableName(name, nullptr))
-        return;
+    if (!NamePresent(name) || !AcceptableName(name, nullptr))
+        return false;
     auto account = std::make_shared<TAccount>();
     ReadAccountFields(*account, name, edtNewHost, edtNewPort, edtNewUserID, edtNewPassword,
                       cbNewInclude);
     if (!StoreAccount(*account, {}))
-        return;
+        return false;
     FConfiguration->Accounts.push_back(account);
     {
         // The selection stays on the accounts' node, whose page is cleared below.
@@ -984,33 +1045,37 @@ void TSettingsForm::btnSaveNewAccountClick()
     }
     RememberSelectedPage();
     ClearNewAccountPage();
+    return true;
 }
 
-// The saved values go into a new record that takes the old one's place in the list: a check
-// under way, or a row of the message list, keeps the record it started with unchanged.
 void TSettingsForm::btnSaveAccountClick()
+{
+    SaveChangedAccount();
+}
+
+// The record is changed in place: the rows of the message list refer to it and use the saved
+// values at once, while an operation under way works on the copy it took when it started.
+bool TSettingsForm::SaveChangedAccount()
 {
     TOptionNode* node = CurrentAccountNode();
     if (node == nullptr)
-        return;
+        return false;
     const QString name = edtAccountName->text();
-    if (name.isEmpty() || !AcceptableName(name, node->Account.get()))
-        return;
-    auto account = std::make_shared<TAccount>(*node->Account);
-    ReadAccountFields(*account, name, edtHost, edtPort, edtUserID, edtPassword, cbInclude);
-    if (!StoreAccount(*account, node->Account->Name))
-        return;
+    if (!NamePresent(name) || !AcceptableName(name, node->Account.get()))
+        return false;
+    TAccount edited = *node->Account;
+    ReadAccountFields(edited, name, edtHost, edtPort, edtUserID, edtPassword, cbInclude);
+    if (!StoreAccount(edited, node->Account->Name))
+        return false;
+    *node->Account = edited;
     TAccountList& accounts = FConfiguration->Accounts;
-    const auto entry = std::find(accounts.begin(), accounts.end(), node->Account);
-    if (entry != accounts.end())
-        *entry = account;
-    else
-        accounts.push_back(account);
-    node->Account = account;
+    if (std::find(accounts.begin(), accounts.end(), node->Account) == accounts.end())
+        accounts.push_back(node->Account);
     lblAccountTitle->setText(name);
     node->setText(0, name);
     // The tree sorts the new name into place; the next opening finds the account there.
     RememberSelectedPage();
+    return true;
 }
 
 void TSettingsForm::btnDeleteAccountClick()
@@ -1035,6 +1100,8 @@ void TSettingsForm::btnDeleteAccountClick()
         next = FAccountsNode->child(index - 1);
     if (next == nullptr)
         next = FAccountsNode;
+    // The page of an account that is gone has nothing left to save.
+    FCurrentNode = nullptr;
     tvOptionExplorer->setCurrentItem(next);
     delete node;
     RememberSelectedPage();
@@ -1045,9 +1112,12 @@ void TSettingsForm::btnCloseClick()
     close();
 }
 
-// Every way of closing a dialog (Close, the title bar, Escape) ends here.
+// Every way of closing a dialog (Close, the title bar, Escape) ends here; the user may stay to
+// go on with an account page.
 void TSettingsForm::done(int result)
 {
+    if (!LeaveAccountPage())
+        return;
     FormCloseQuery();
     QDialog::done(result);
 }

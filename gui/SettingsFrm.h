@@ -154,6 +154,16 @@ private:
     void ConnectHandlers();
     void ShowPage(const char* name);
     void ClearNewAccountPage();
+    // False, after saying what is missing, for an empty account name.
+    bool NamePresent(const QString& name);
+    // The account page on show (either one) holds typed values that are not saved.
+    bool AccountPageChanged() const;
+    // Before the account page on show is left: asks whether to save what was typed there. False
+    // when the user stays on the page (Cancel, or a save that could not be done).
+    bool LeaveAccountPage();
+    // The two Save buttons; false when nothing was saved.
+    bool SaveNewAccount();
+    bool SaveChangedAccount();
 
     // Writes every option; a failure is shown, never thrown.
     void FormCloseQuery();

@@ -2,9 +2,12 @@
 
 #include "mail/MailSession.h"
 #include "pop3/HeaderText.h"
+#include "pop3/MessageDate.h"
 #include "pop3/StrUtils.h"
 #include "pop3/Util.h"
 #include "pop3/WireMessage.h"
+
+#include <optional>
 
 const std::string& TMessageRow::Text(int index) const
 {
@@ -49,13 +52,24 @@ TMessageRow MakeMessageRow(const TAccountSnapshot& account, std::int32_t number,
     row.AccountName = account.Data.Name;
     row.From = SenderDisplayText(from);
     row.Subject = DecodeHeaderText(header.Subject());
-    row.Date = FormatMessageDate(header.HeaderValue("Date"), header.Date(), dateSeparator);
+    const std::string date = header.HeaderValue("Date");
+    // A day of 1899 or 1900 would be read as a date; a message without one shows none.
+    if (const std::optional<TMessageDate> read = ReadMessageDate(date)) {
+        row.Date = FormatMessageDate(date, read->Value(), dateSeparator);
+        row.DateIso = Rfc3339Text(*read);
+    }
     row.Size = SizeText(size);
     row.To = CommaText(header.Too());
     row.Address = ExtractSenderAddress(from);
     row.Number = std::to_string(number);
     row.MessageId = header.MsgID();
     row.SizeBytes = size;
+    row.SenderAddress = CleanAddress(from);
+    for (const std::string& entry : header.Too()) {
+        std::string address = CleanAddress(entry);
+        if (!address.empty())
+            row.ToList.push_back(std::move(address));
+    }
     return row;
 }
 
@@ -115,6 +129,25 @@ std::string CommaText(const std::vector<std::string>& entries)
         result += '"';
     }
     return result;
+}
+
+std::string CleanAddress(const std::string& entry)
+{
+    const std::size_t open = entry.find('<');
+    const std::size_t close = entry.find('>', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close != std::string::npos)
+        return std::string(Trim(std::string_view(entry).substr(open + 1, close - open - 1)));
+    std::string_view text = Trim(entry);
+    // RFC 5322 §3.4: "Team: a@example.org, b@example.org;" is split at the commas.
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos &&
+        text.substr(0, colon).find('@') == std::string_view::npos)
+        text = Trim(text.substr(colon + 1));
+    if (!text.empty() && text.back() == ';')
+        text = Trim(text.substr(0, text.size() - 1));
+    const bool bare = text.find('@') != std::string_view::npos &&
+                      text.find_first_of(" \t\"<>()") == std::string_view::npos;
+    return bare ? std::string(text) : std::string();
 }
 
 std::string SenderDisplayText(const std::string& from)

@@ -25,6 +25,7 @@ struct TMessageRow
     std::string From;
     // The decoded subject.
     std::string Subject;
+    // Empty for a message without a date, or with one that cannot be read.
     std::string Date;
     std::string Size;
     // The addresses of the "To" header as comma text, raw.
@@ -36,6 +37,13 @@ struct TMessageRow
     std::string MessageId;
     // The size in octets; -1 when the server did not tell it.
     std::int32_t SizeBytes = -1;
+    // The "Date" header as RFC 3339 text with the header's own offset; empty when the message
+    // has no date that can be read, or its zone cannot be told.
+    std::string DateIso;
+    // The sender's address alone, also when the "From" header is a bare address.
+    std::string SenderAddress;
+    // The address of each "To" entry alone, in order; entries without one are left out.
+    std::vector<std::string> ToList;
 
     // Text 0 to 8 in the order above; empty for any other index.
     const std::string& Text(int index) const;
@@ -62,6 +70,11 @@ std::string SizeText(std::int64_t size);
 // double quote is enclosed in double quotes with its own double quotes doubled. A list of one
 // empty entry gives two double quotes.
 std::string CommaText(const std::vector<std::string>& entries);
+
+// The address of one entry of an address list alone: the text between "<" and ">", or a bare
+// address (a group's name before it and its closing ";" taken off); empty when the entry holds
+// none.
+std::string CleanAddress(const std::string& entry);
 
 // What the From column shows of a "From" value: the decoded display name, else the decoded
 // address between "<" and ">", else the whole value.

@@ -348,7 +348,7 @@ void TWirePOP3::ResetListing()
 void TWirePOP3::BeginPreview(std::int32_t n, std::int32_t lineCount)
 {
     SendCommand(PreviewCommand + std::to_string(n) + " " + std::to_string(lineCount), 1,
-                "Retreiving message", 0);
+                "Retrieving message", 0);
 }
 
 std::vector<std::string> TWirePOP3::ReadPreview()

@@ -78,7 +78,7 @@ public:
     void EndListing();
 
     // Asks for the header and the first lineCount body lines of message n and reads the
-    // server's acceptance, posting "Retreiving message". Throws EWireResponseError with the
+    // server's acceptance, posting "Retrieving message". Throws EWireResponseError with the
     // reply line when the server refuses. The lines follow: ReadPreview reads them.
     void BeginPreview(std::int32_t n, std::int32_t lineCount);
     // The lines of the accepted preview up to the end of the response, without the dot that

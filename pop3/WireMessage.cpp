@@ -51,6 +51,21 @@ bool TryParseDateNumber(std::string_view text, int& value)
     return TryParseInt(text, value);
 }
 
+// RFC 5322 §3.3: the day name ends at its comma, and the blank after the comma is optional
+// ("Thu,13 Feb 2025"). What follows the name, its comma and any blanks.
+std::string_view AfterDayName(std::string_view text)
+{
+    std::size_t end = 0;
+    while (end < text.size() &&
+           ((text[end] >= 'A' && text[end] <= 'Z') || (text[end] >= 'a' && text[end] <= 'z')))
+        ++end;
+    if (end < text.size() && text[end] == ',')
+        ++end;
+    while (end < text.size() && IsFoldBlank(text[end]))
+        ++end;
+    return text.substr(end);
+}
+
 template <std::size_t N>
 int IndexIn(const std::array<std::string_view, N>& names, std::string_view name)
 {
@@ -178,7 +193,7 @@ TDateTime ParseMessageDate(std::string_view value)
     if (text.empty())
         return 0;
     if (IndexIn(Days, UpperCase(text.substr(0, 3))) >= 0)
-        text.remove_prefix(std::min<std::size_t>(5, text.size()));
+        text = AfterDayName(text);
 
     // Positions below count from 1.
     long monthPos = 3;

@@ -67,8 +67,15 @@ QProcessEnvironment PrivateEnvironment(const std::string& folder)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root.filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("MAILBEACON_CONFIG"),
-                       root.filePath(QStringLiteral("store.reg")));
+    const QString store = root.filePath(QStringLiteral("store.reg"));
+    QFile file(store);
+    if (!file.exists() && file.open(QIODevice::WriteOnly)) {
+        file.write("REGEDIT4\r\n\r\n"
+                   "[HKEY_CURRENT_USER\\Software\\Hollinway\\Mailbeacon 2.0\\Accounts\\Local]\r\n"
+                   "\"Host\"=\"127.0.0.1\"\r\n"
+                   "\"Include\"=dword:00000000\r\n");
+    }
+    environment.insert(QStringLiteral("MAILBEACON_CONFIG"), store);
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
     environment.insert(QStringLiteral("QT_LOGGING_RULES"),
                        QStringLiteral("mailbeacon.instance.info=true"));

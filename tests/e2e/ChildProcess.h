@@ -41,9 +41,10 @@ struct TCommandResult
 TCommandResult RunCommand(const QString& program, const QStringList& arguments,
                           const QProcessEnvironment& environment, int milliseconds = 5000);
 
-// The environment of a program that keeps everything of its own in folder: the store, the
-// configuration folder and the runtime folder (made here, mode 0700). No session bus, and the
-// single-instance guard reports what it does.
+// The environment of a program that keeps everything of its own in folder: the store (made here
+// with one account that is not checked, so that the program starts in the tray rather than on
+// its first-run dialog), the configuration folder and the runtime folder (made here, mode 0700).
+// No session bus, and the single-instance guard reports what it does.
 QProcessEnvironment PrivateEnvironment(const std::string& folder);
 
 // The program under test.

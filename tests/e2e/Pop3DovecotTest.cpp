@@ -181,14 +181,14 @@ TEST_F(DovecotTest, PreviewTakesTheFirstBodyLinesWithoutDotStuffing)
     Server->AddMessage(Mail("preview", "First line.\r\n.Dotted line.\r\nThird line.\r\n"));
     Client.Connect();
     Status.clear();
-    ASSERT_EQ(Client.SendCommand("Top 1 2", 1, "Retreiving message", 0), 1);
+    ASSERT_EQ(Client.SendCommand("Top 1 2", 1, "Retrieving message", 0), 1);
     TLines lines;
     EXPECT_EQ(Client.Capture(lines, {"."}), 1);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], "");
     EXPECT_EQ(lines[lines.size() - 2], "First line.");
     EXPECT_EQ(lines.back(), ".Dotted line.");
-    EXPECT_EQ(Status, (TLines{"Retreiving message"}));
+    EXPECT_EQ(Status, (TLines{"Retrieving message"}));
     Client.Disconnect();
 }
 

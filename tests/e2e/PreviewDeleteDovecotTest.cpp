@@ -110,7 +110,7 @@ TEST_F(PreviewDeleteDovecotTest, PreviewOfAMultipartMessage)
         << form.memMessage->toPlainText().toStdString();
     EXPECT_TRUE(form.StatusText(2).startsWith(QStringLiteral("Message Preview completed at ")));
     EXPECT_TRUE(form.StatusText(2).endsWith(QStringLiteral(" with 0 error(s)")));
-    EXPECT_TRUE(Window.LogActions().contains(QStringLiteral("Retreiving message")));
+    EXPECT_TRUE(Window.LogActions().contains(QStringLiteral("Retrieving message")));
 }
 
 TEST_F(PreviewDeleteDovecotTest, DeletingTwoRowsLeavesTheServerWithoutThem)

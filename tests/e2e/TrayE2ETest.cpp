@@ -5,6 +5,7 @@
 #include "tests/ui/UiSupport.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QPoint>
 #include <QRect>
 #include <QRegularExpression>
@@ -168,6 +169,23 @@ TEST_F(TTrayE2ETest, DoubleClickOnTheTrayIconOpensTheWindowAndItsMenuEndsTheProg
     ASSERT_TRUE(finished) << "Exit in the tray menu must end the program";
     EXPECT_EQ(program.Process().exitCode(), 0) << program.Output().toStdString();
     EXPECT_FALSE(IconCentre().has_value()) << "the icon leaves the tray with the program";
+}
+
+// Before, a first start showed nothing but the tray icon.
+TEST_F(TTrayE2ETest, FirstStartWithoutAccountOpensTheSettingsDialog)
+{
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(FDir.File("store.reg"))));
+    TChildProcess program;
+    ASSERT_TRUE(program.Start(ProgramPath(), {}, FEnvironment));
+    const QStringList findSettings = {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"),
+                                      QStringLiteral("^Mailbeacon 2.0 - Settings$")};
+    EXPECT_TRUE(WaitFor(
+        [&] { return RunCommand(QStringLiteral("xdotool"), findSettings, FEnvironment).Succeeded; },
+        10000))
+        << program.Output().toStdString();
+    program.Process().terminate();
+    EXPECT_TRUE(program.WaitForFinished(5000));
 }
 
 } // namespace

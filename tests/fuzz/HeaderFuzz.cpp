@@ -2,12 +2,14 @@
 // reading, every summary helper, the display wrapping and DecodeHeaderText. Besides not
 // crashing, each step must keep the promises its callers build on.
 #include "pop3/HeaderText.h"
+#include "pop3/MessageDate.h"
 #include "pop3/Util.h"
 #include "pop3/WireMessage.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(DecodeDate(date, year, month, day) && date == static_cast<long>(date));
     const std::string shownDate = FormatMessageDate(message.HeaderValue("Date"), date, "/");
     Require(shownDate.size() >= 11 && shownDate.size() <= 20);
+    // A date that reads is a day of the calendar, and its RFC 3339 text has one fixed length.
+    if (const std::optional<TMessageDate> read = ReadMessageDate(message.HeaderValue("Date"))) {
+        Require(DecodeDate(read->Value(), year, month, day) && day == read->Day);
+        const std::string iso = Rfc3339Text(*read);
+        Require(iso.empty() || iso.size() == 25);
+    }
 
     const std::string from = message.From();
     CheckDisplayText(ExtractSenderName(from));

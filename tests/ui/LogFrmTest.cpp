@@ -4,7 +4,11 @@
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
 
+#include <QDate>
+#include <QDir>
+#include <QLayout>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -109,6 +113,11 @@ TEST_F(TLogFormTest, SaveWritesEveryEntryOfTheLogExactly)
     ASSERT_EQ(FDialogs.SaveFilters.size(), 1);
     EXPECT_EQ(FDialogs.SaveFilters[0],
               QStringLiteral("Log files (*.log *.LOG);;Text files (*.txt *.TXT)"));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(
+        FDialogs.SaveProposals,
+        QStringList{QDir(documents).filePath(
+            QStringLiteral("mailbeacon-%1.log").arg(QDate::currentDate().toString(Qt::ISODate)))});
     EXPECT_EQ(Rows()->topLevelItemCount(), 2);
     EXPECT_EQ(FLog.Count(), 3u);
     EXPECT_TRUE(FDialogs.Errors.isEmpty());
@@ -147,6 +156,23 @@ TEST_F(TLogFormTest, FailedSaveShowsTheSystemsTextAndKeepsTheLog)
     EXPECT_EQ(Rows()->topLevelItemCount(), 1);
     EXPECT_TRUE(Button("btnSave")->isEnabled());
     EXPECT_TRUE(FForm.isVisible());
+}
+
+// Before, the window had a fixed size: a long action could only be read by scrolling sideways.
+TEST_F(TLogFormTest, ALargerWindowWidensTheTableAndKeepsTheButtonsInTheCorner)
+{
+    Open();
+    const QSize design = FForm.size();
+    FForm.resize(design.width() + 200, design.height() + 100);
+    ASSERT_TRUE(WaitFor([&] { return FForm.width() == design.width() + 200; }));
+    FForm.layout()->activate();
+    QPushButton* close = Button("btnClose");
+    const QPoint corner = close->mapTo(&FForm, QPoint(close->width(), close->height()));
+    EXPECT_GT(corner.x(), FForm.width() - 20);
+    EXPECT_GT(corner.y(), FForm.height() - 20);
+    EXPECT_GT(Rows()->width(), design.width());
+    EXPECT_EQ(Button("btnSave")->y(), close->y());
+    EXPECT_LT(Button("btnSave")->x(), close->x());
 }
 
 } // namespace

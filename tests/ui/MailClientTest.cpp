@@ -92,6 +92,8 @@ protected:
         auto form =
             std::make_unique<TMainForm>(FStore, FDialogs.Make(), shell ? std::move(shell) : FShell);
         form->Configuration().Notification.MailClient = mailClient;
+        // As the settings dialog's end does.
+        form->UpdateActions();
         return form;
     }
 

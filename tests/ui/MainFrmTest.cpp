@@ -6,6 +6,7 @@
 #include "gui/LogFrm.h"
 #include "gui/MailOperations.h"
 #include "gui/MessageListItem.h"
+#include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -268,7 +270,8 @@ TEST_F(TMainFormTest, DeleteAsksFirstAndStartsOnlyOnYes)
     EXPECT_EQ(FDeletes, 0);
     ASSERT_EQ(FDialogs.Questions.size(), 1);
     EXPECT_EQ(FDialogs.Questions[0],
-              QStringLiteral("Are you sure you want to delete the selected message(s)?"));
+              QStringLiteral(
+                  "Delete 1 message (\"(no subject)\") from Home? It is removed from the server."));
 
     FDialogs.Answer = true;
     form->actNotificationDeleteMessages->trigger();
@@ -289,11 +292,185 @@ TEST_F(TMainFormTest, StopCancelsAndSelectAllSelectsEveryRow)
 {
     auto form = MakeForm();
     form->actNotificationStop->trigger();
+    EXPECT_EQ(FCancels, 0) << "nothing runs: Stop is disabled";
+    form->MailOperationsController().Busy = true;
+    Q_EMIT form->MailOperationsController().BusyChanged(true);
+    form->actNotificationStop->trigger();
     EXPECT_EQ(FCancels, 1);
 
     AddRows(*form, 4);
     form->actNotificationSelectAll->trigger();
     EXPECT_EQ(form->lvNotification->selectedItems().size(), 4);
+}
+
+// Before, every action was enabled at all times and did nothing, without a word, when it had
+// nothing to act on.
+TEST_F(TMainFormTest, ActionsFollowTheSelectionTheOperationAndTheMailClient)
+{
+    auto form = MakeForm();
+    QAction* rowItems[] = {form->pmNotification->actions()[0], form->pmNotification->actions()[1]};
+    const auto enabled = [&] {
+        return QStringList{form->actViewMessagePreview->isEnabled() ? "preview" : "",
+                           form->actNotificationDeleteMessages->isEnabled() ? "delete" : "",
+                           rowItems[0]->isEnabled() && rowItems[1]->isEnabled() ? "row menu" : "",
+                           form->actNotificationSelectAll->isEnabled() ? "select all" : "",
+                           form->actNotificationStop->isEnabled() ? "stop" : "",
+                           form->actNotificationStartMailClient->isEnabled() ? "mail client" : ""}
+            .join(u' ')
+            .simplified();
+    };
+    EXPECT_EQ(enabled(), QString());
+    EXPECT_TRUE(form->findChild<QToolButton*>(QStringLiteral("tbtnStartMailClient"))
+                    ->toolTip()
+                    .contains(QStringLiteral("Settings, on the Notification page")));
+
+    AddRows(*form, 2);
+    EXPECT_EQ(enabled(), QStringLiteral("select all"));
+    form->lvNotification->topLevelItem(1)->setSelected(true);
+    EXPECT_EQ(enabled(), QStringLiteral("preview delete row menu select all"));
+    form->MailOperationsController().Busy = true;
+    Q_EMIT form->MailOperationsController().BusyChanged(true);
+    EXPECT_EQ(enabled(), QStringLiteral("preview delete row menu select all stop"));
+    form->MailOperationsController().Busy = false;
+    Q_EMIT form->MailOperationsController().BusyChanged(false);
+    form->lvNotification->clear();
+    EXPECT_EQ(enabled(), QString());
+
+    form->Configuration().Notification.MailClient = "/usr/bin/mailer";
+    form->UpdateActions();
+    EXPECT_EQ(enabled(), QStringLiteral("mail client"));
+    EXPECT_EQ(form->findChild<QToolButton*>(QStringLiteral("tbtnStartMailClient"))->toolTip(),
+              QStringLiteral("Start Mail Client"));
+}
+
+TEST_F(TMainFormTest, DeleteQuestionNamesWhatGoes)
+{
+    auto form = MakeForm();
+    const auto home = std::make_shared<TAccount>();
+    const auto work = std::make_shared<TAccount>();
+    const std::pair<std::shared_ptr<TAccount>, const char*> rows[] = {
+        {home, "Home"}, {home, "Home"}, {work, "Work"}};
+    for (const auto& [account, name] : rows) {
+        TMessageRow row;
+        row.Account = account;
+        row.AccountName = name;
+        row.Subject = "Disk space on build-02";
+        form->lvNotification->addTopLevelItem(new TMessageListItem(row));
+    }
+    FDialogs.Answer = false;
+    form->lvNotification->topLevelItem(0)->setSelected(true);
+    form->actNotificationDeleteMessages->trigger();
+    form->lvNotification->topLevelItem(1)->setSelected(true);
+    form->actNotificationDeleteMessages->trigger();
+    form->lvNotification->topLevelItem(2)->setSelected(true);
+    form->actNotificationDeleteMessages->trigger();
+    EXPECT_EQ(FDialogs.Questions,
+              (QStringList{"Delete 1 message (\"Disk space on build-02\") from Home? It is "
+                           "removed from the server.",
+                           "Delete 2 messages from Home? They are removed from the server.",
+                           "Delete 3 messages from 2 accounts? They are removed from their "
+                           "servers."}));
+    EXPECT_EQ(FDeletes, 0);
+}
+
+TEST_F(TMainFormTest, KeysReachTheirActions)
+{
+    auto form = MakeForm();
+    AddRows(*form, 3);
+    ShowAndWait(*form);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->lvNotification->setFocus();
+
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_EQ(FChecks, 1);
+
+    // Return previews the current row alone, whatever else was selected.
+    form->lvNotification->topLevelItem(0)->setSelected(true);
+    form->lvNotification->setCurrentItem(form->lvNotification->topLevelItem(2), 0,
+                                         QItemSelectionModel::Select);
+    QTest::keyClick(form->lvNotification, Qt::Key_Return);
+    EXPECT_EQ(FPreviews, 1);
+    ASSERT_EQ(form->lvNotification->selectedItems().size(), 1);
+    EXPECT_EQ(form->lvNotification->selectedItems()[0], form->lvNotification->topLevelItem(2));
+
+    FDialogs.Answer = false;
+    QTest::keyClick(form->lvNotification, Qt::Key_Delete);
+    EXPECT_EQ(FDialogs.Questions.size(), 1) << "Delete asks first";
+
+    form->ShowMessagePreview();
+    QTest::keyClick(form->lvNotification, Qt::Key_Escape);
+    EXPECT_FALSE(form->MessagePreviewShown());
+
+    QString opened;
+    QTimer::singleShot(0, form.get(), [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            opened = dialog->objectName();
+            dialog->close();
+        }
+    });
+    QTest::keyClick(form->lvNotification, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(opened, QStringLiteral("SettingsForm"));
+
+    // The menus show the keys, and every item underlines a letter of its own in its menu.
+    const auto item = [&](const char* name) {
+        return form->findChild<QAction*>(QString::fromLatin1(name));
+    };
+    EXPECT_EQ(item("mmiNotificationCheckNow")->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(item("pmiNotificationDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
+    EXPECT_EQ(item("mmiViewMessageDetails")->shortcut(), QKeySequence(Qt::Key_Return));
+    EXPECT_EQ(item("mmiViewSettings")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(item("pmiExit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    for (QMenu* menu : form->findChildren<QMenu*>()) {
+        QStringList letters;
+        for (const QAction* entry : menu->actions()) {
+            if (entry->isSeparator())
+                continue;
+            const qsizetype amp = entry->text().indexOf(u'&');
+            ASSERT_GE(amp, 0) << entry->objectName().toStdString();
+            letters.append(entry->text().mid(amp + 1, 1).toLower());
+        }
+        const qsizetype items = letters.size();
+        letters.removeDuplicates();
+        EXPECT_EQ(letters.size(), items) << menu->objectName().toStdString();
+    }
+
+    form->SetTrayIconShown(true);
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTimer::singleShot(0, form.get(), [&] {
+        QTest::keyClick(form->lvNotification, Qt::Key_Q, Qt::ControlModifier);
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
+    EXPECT_EQ(QCoreApplication::exec(), 0) << "Ctrl+Q exits";
+    EXPECT_TRUE(form->ExitRequested);
+}
+
+// Before, a first start showed nothing but a tray icon; a new user had to find Settings alone.
+TEST_F(TMainFormTest, FirstStartWithoutAccountOpensTheNewAccountPage)
+{
+    auto form = MakeForm();
+    QString page;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<TSettingsForm*>(QApplication::activeModalWidget())) {
+            page = dialog->ActivePage();
+            dialog->close();
+        }
+    });
+    poll.start(20);
+    form->OfferFirstAccount();
+    ASSERT_TRUE(WaitFor([&] { return !page.isEmpty(); }));
+    EXPECT_EQ(page, QStringLiteral("NewAccount"));
+
+    page.clear();
+    form->Configuration().Accounts.push_back(std::make_shared<TAccount>());
+    form->OfferFirstAccount();
+    QTest::qWait(100);
+    EXPECT_TRUE(page.isEmpty()) << "an account to check: no dialog";
 }
 
 TEST_F(TMainFormTest, TrayDoubleClickFollowsTheOption)
@@ -524,6 +701,39 @@ TEST_F(TMainFormTest, ValueOfAnotherTypeIsNamedInTheErrorBox)
     ASSERT_EQ(FDialogs.Errors.size(), 1);
     EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("IntervalCheck")));
     EXPECT_FALSE(form->Configuration().ApplicationSettings.Log) << "options fall back to defaults";
+}
+
+// Before, every option fell back to its default and the next close of the settings dialog wrote
+// the defaults over the user's interval, mail client and log choice.
+TEST_F(TMainFormTest, OptionsThatLoadedAreKeptAndThoseThatDidNotAreNeverWrittenOver)
+{
+    FStore->WriteInteger(Settings, "IntervalCheck", 1);
+    FStore->WriteInteger(Settings, "Interval", 120000);
+    FStore->WriteString(Settings, "MailClient", "/usr/bin/mailer");
+    FStore->WriteString(Settings, "MessagePreview", "twenty");
+    FStore->WriteInteger(Settings, "Log", 1);
+    FStore->WriteInteger(Window, "Subject", 222);
+    auto form = MakeForm();
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("MessagePreview")));
+    EXPECT_TRUE(form->CheckTimer().Enabled());
+    EXPECT_EQ(form->CheckTimer().Interval(), 120000u);
+    EXPECT_EQ(form->Configuration().Notification.MailClient, "/usr/bin/mailer");
+    EXPECT_FALSE(form->Configuration().ApplicationSettings.Log) << "after the bad value";
+    EXPECT_EQ(form->lvNotification->columnWidth(2), 150) << "window values come after";
+
+    {
+        TSettingsForm dialog(*FStore, FDialogs.Make(), TStartupShortcut(), form.get());
+        dialog.AttachConfiguration(form->Configuration());
+        form->Configuration().Notification.NotifyOnlyWhenNew = true;
+        dialog.done(QDialog::Accepted);
+    }
+    TFileKeyStore reread(FDir.File("store.reg"));
+    EXPECT_EQ(reread.ReadInteger(Settings, "Interval"), 120000);
+    EXPECT_EQ(reread.ReadString(Settings, "MailClient"), "/usr/bin/mailer");
+    EXPECT_EQ(reread.ReadString(Settings, "MessagePreview"), "twenty");
+    EXPECT_EQ(reread.ReadInteger(Settings, "Log"), 1);
+    EXPECT_EQ(reread.ReadInteger(Settings, "NotifyOnlyWhenNew"), 1);
 }
 
 TEST_F(TMainFormTest, UnreadableStoreIsReportedOnceAndNeverOverwritten)

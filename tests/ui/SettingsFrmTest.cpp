@@ -4,6 +4,7 @@
 #include "config/FileKeyStore.h"
 #include "gui/CheckTimer.h"
 #include "gui/MainFrm.h"
+#include "mail/MailSession.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiSupport.h"
@@ -200,21 +201,23 @@ TEST_F(TSettingsFormTest, RefusedNamesWriteNothingAndKeepWhatWasTyped)
     AddStoredAccount("Home");
     auto form = Open();
 
-    // An empty name is ignored without a word.
+    // Before, an empty name was ignored without a word: the Save button seemed broken.
     QTest::keyClicks(form->edtNewHost, QStringLiteral("pop.example.org"));
     Click(form->btnSaveNewAccount);
-    EXPECT_TRUE(FDialogs.Errors.isEmpty());
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_EQ(FDialogs.Errors[0], QStringLiteral("The account needs a name: please enter one under "
+                                                 "\"Account Name\"."));
 
     QTest::keyClicks(form->edtNewAccountName, QStringLiteral("HOME"));
     Click(form->btnSaveNewAccount);
-    ASSERT_EQ(FDialogs.Errors.size(), 1);
-    EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("already an account named \"Home\"")))
-        << FDialogs.Errors[0].toStdString();
+    ASSERT_EQ(FDialogs.Errors.size(), 2);
+    EXPECT_TRUE(FDialogs.Errors[1].contains(QStringLiteral("already an account named \"Home\"")))
+        << FDialogs.Errors[1].toStdString();
 
     Retype(form->edtNewAccountName, QStringLiteral("Work\\Old"));
     Click(form->btnSaveNewAccount);
-    ASSERT_EQ(FDialogs.Errors.size(), 2);
-    EXPECT_TRUE(FDialogs.Errors[1].contains(QStringLiteral("backslash")));
+    ASSERT_EQ(FDialogs.Errors.size(), 3);
+    EXPECT_TRUE(FDialogs.Errors[2].contains(QStringLiteral("backslash")));
 
     EXPECT_EQ(StoredAccountNames(), std::vector<std::string>{"Home"});
     EXPECT_EQ(FConfiguration.Accounts.size(), 1u);
@@ -222,16 +225,18 @@ TEST_F(TSettingsFormTest, RefusedNamesWriteNothingAndKeepWhatWasTyped)
     EXPECT_EQ(form->edtNewHost->text(), QStringLiteral("pop.example.org"));
 
     // An account may take another spelling of its own name.
+    FDialogs.SaveAnswer = TSaveAnswer::Discard;
     Select(*form, QStringLiteral("Home"));
     Retype(form->edtAccountName, QStringLiteral("HOME"));
     Click(form->btnSaveAccount);
-    EXPECT_EQ(FDialogs.Errors.size(), 2);
+    EXPECT_EQ(FDialogs.Errors.size(), 3);
     EXPECT_EQ(StoredAccountNames(), std::vector<std::string>{"HOME"});
 }
 
-TEST_F(TSettingsFormTest, RenamingLeavesOneSubKeyAndARunningCheckKeepsItsRecord)
+TEST_F(TSettingsFormTest, RenamingLeavesOneSubKeyAndARunningCheckKeepsItsCopy)
 {
     const std::shared_ptr<TAccount> held = AddStoredAccount("Alpha");
+    const TAccountSnapshot running = SnapshotOf(held);
     AddStoredAccount("Mike");
     auto form = Open();
     Select(*form, QStringLiteral("Alpha"));
@@ -255,9 +260,92 @@ TEST_F(TSettingsFormTest, RenamingLeavesOneSubKeyAndARunningCheckKeepsItsRecord)
     ASSERT_EQ(FConfiguration.Accounts.size(), 2u);
     EXPECT_EQ(FConfiguration.Accounts[0]->Name, "Zulu");
     EXPECT_EQ(FConfiguration.Accounts[0]->Password, "new secret");
-    // What an operation under way holds is not changed beneath it.
-    EXPECT_EQ(held->Name, "Alpha");
-    EXPECT_EQ(held->Password, "secret");
+    // Before, the saved values went into a new record and the rows listed earlier kept using
+    // the old host and password until the next check. The rows' record is the account's now;
+    // an operation under way keeps the copy it took.
+    EXPECT_EQ(FConfiguration.Accounts[0], held);
+    EXPECT_EQ(held->Password, "new secret");
+    EXPECT_EQ(running.Data.Name, "Alpha");
+    EXPECT_EQ(running.Data.Password, "secret");
+}
+
+// Before, changes typed on an account page were dropped without a word when the user clicked
+// another page, while the other pages applied theirs at once.
+TEST_F(TSettingsFormTest, LeavingAChangedAccountPageAsksWhatToDoWithTheChanges)
+{
+    const std::shared_ptr<TAccount> alpha = AddStoredAccount("Alpha");
+    auto form = Open();
+    Select(*form, QStringLiteral("Alpha"));
+    Select(*form, QStringLiteral("Notification"));
+    EXPECT_TRUE(FDialogs.SaveQuestions.isEmpty()) << "nothing changed, nothing asked";
+
+    Select(*form, QStringLiteral("Alpha"));
+    Retype(form->edtHost, QStringLiteral("pop.corrected.example"));
+    FDialogs.SaveAnswer = TSaveAnswer::Cancel;
+    Select(*form, QStringLiteral("Connection"));
+    EXPECT_EQ(FDialogs.SaveQuestions, QStringList{"Save the changes to account Alpha?"});
+    EXPECT_EQ(form->ActivePage(), QStringLiteral("Account"));
+    EXPECT_EQ(form->tvOptionExplorer->currentItem()->text(0), QStringLiteral("Alpha"));
+    EXPECT_EQ(form->edtHost->text(), QStringLiteral("pop.corrected.example"));
+
+    FDialogs.SaveAnswer = TSaveAnswer::Discard;
+    Select(*form, QStringLiteral("Connection"));
+    EXPECT_EQ(form->ActivePage(), QStringLiteral("Connection"));
+    EXPECT_EQ(alpha->Host, "pop.Alpha.example");
+
+    Select(*form, QStringLiteral("Alpha"));
+    Retype(form->edtHost, QStringLiteral("pop.corrected.example"));
+    FDialogs.SaveAnswer = TSaveAnswer::Save;
+    Select(*form, QStringLiteral("Accounts"));
+    EXPECT_EQ(alpha->Host, "pop.corrected.example");
+    EXPECT_EQ(TFileKeyStore(FDir.File("store.reg")).ReadString(AccountKey("Alpha"), "Host"),
+              "pop.corrected.example");
+
+    // The new-account page too, named by what was typed; a save that cannot be done stays.
+    QTest::keyClicks(form->edtNewHost, QStringLiteral("pop.example.org"));
+    Select(*form, QStringLiteral("Alpha"));
+    EXPECT_EQ(FDialogs.SaveQuestions.last(), QStringLiteral("Save the new account?"));
+    EXPECT_EQ(form->ActivePage(), QStringLiteral("NewAccount")) << "no name to save it under";
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    QTest::keyClicks(form->edtNewAccountName, QStringLiteral("Work"));
+    Select(*form, QStringLiteral("Alpha"));
+    EXPECT_EQ(FDialogs.SaveQuestions.last(), QStringLiteral("Save the changes to account Work?"));
+    EXPECT_EQ(StoredAccountNames(), (std::vector<std::string>{"Alpha", "Work"}));
+    EXPECT_EQ(form->ActivePage(), QStringLiteral("Account"));
+}
+
+TEST_F(TSettingsFormTest, ClosingWithAChangedAccountPageAsksFirst)
+{
+    AddStoredAccount("Alpha");
+    FConfiguration.LastSettingsPage = 1;
+    auto form = Open();
+    Retype(form->edtUserID, QStringLiteral("someone"));
+
+    FDialogs.SaveAnswer = TSaveAnswer::Cancel;
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_TRUE(form->isVisible()) << "Cancel stays";
+    Click(form->btnClose);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(FDialogs.SaveQuestions.size(), 2);
+
+    FDialogs.SaveAnswer = TSaveAnswer::Save;
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(TFileKeyStore(FDir.File("store.reg")).ReadString(AccountKey("Alpha"), "UserId"),
+              "someone");
+    EXPECT_EQ(FConfiguration.Accounts[0]->UserId, "someone");
+}
+
+// Before: "retreives", "Mailbeacon assume" and a start-up option that named Windows.
+TEST_F(TSettingsFormTest, TextsAreSpelledAndNameTheDesktop)
+{
+    auto form = Open();
+    const auto text = [&](const char* name) {
+        return form->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    EXPECT_EQ(text("lblMessagePreview"), QStringLiteral("Message Preview retrieves the first"));
+    EXPECT_TRUE(text("lblDirect").startsWith(QStringLiteral("Mailbeacon assumes you have")));
+    EXPECT_EQ(form->cbStartup->text(), QStringLiteral("Start Mailbeacon when I log in"));
 }
 
 TEST_F(TSettingsFormTest, DeletingRemovesTheSubKeyAtOnceAndMovesTheSelection)
@@ -302,6 +390,7 @@ TEST_F(TSettingsFormTest, StoreThatCannotBeWrittenIsReportedAndNothingIsLost)
     EXPECT_EQ(form->edtNewAccountName->text(), QStringLiteral("Home"));
     EXPECT_EQ(form->edtNewHost->text(), QStringLiteral("pop.example.org"));
 
+    FDialogs.SaveAnswer = TSaveAnswer::Discard;
     Click(form->btnClose);
     ASSERT_EQ(FDialogs.Errors.size(), 2);
     EXPECT_TRUE(FDialogs.Errors[1].startsWith(QStringLiteral("The options could not be saved")));

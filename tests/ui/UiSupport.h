@@ -38,7 +38,10 @@ struct TScriptedDialogs
     QStringList Errors;
     QStringList Questions;
     bool Answer = true;
+    QStringList SaveQuestions;
+    TSaveAnswer SaveAnswer = TSaveAnswer::Save;
     QStringList SaveFilters;
+    QStringList SaveProposals;
     QString SaveFileName;
     QStringList OpenFilters;
     QString OpenFileName;
@@ -51,7 +54,13 @@ struct TScriptedDialogs
             Questions.append(text);
             return Answer;
         };
-        dialogs.GetSaveFileName = [this](QWidget*, const QString&, const QString& filter) {
+        dialogs.AskSave = [this](QWidget*, const QString& text) {
+            SaveQuestions.append(text);
+            return SaveAnswer;
+        };
+        dialogs.GetSaveFileName = [this](QWidget*, const QString&, const QString& proposed,
+                                         const QString& filter) {
+            SaveProposals.append(proposed);
             SaveFilters.append(filter);
             return SaveFileName;
         };

@@ -9,6 +9,10 @@
 #include "tests/support/FakePop3Server.h"
 #include "tests/support/TempDir.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -191,4 +195,38 @@ TEST_F(CheckModeTest, AStoreIsOnlyReadAndAFolderIsCalledAFolder)
     EXPECT_EQ(folder.ExitCode, 2);
     EXPECT_EQ(folder.Err, "mailbeacon: cannot read the settings file " + Dir.Path() +
                               ": it is a folder, not a file\n");
+}
+
+// Before, a message without a date had a date of 1899, a bare sender had no address, and the
+// recipients came only as the list's comma text.
+TEST_F(CheckModeTest, JsonRowsCarryTheDateAsRfc3339AndTheAddressesAlone)
+{
+    Mailbox.SetMessages(
+        {"From: carol@example.org\r\nTo: \"Doe, Jo\" <jo@example.org>, team@example.com\r\n"
+         "Subject: Undated\r\n\r\nHello.\r\n",
+         "From: Ann Smith <ann@example.org>\r\nTo: alice@example.org\r\nSubject: Comma\r\n"
+         "Date: Thu,13 Feb 2025 10:00:00 +0100\r\n\r\nHello.\r\n"});
+    Mailbox.ServeOn(Server, 1);
+    Server.Start();
+
+    const TRun run = RunMode({"--check", "--json", "--config", Store("secret")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    QJsonParseError error;
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(run.Out), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.Out;
+    const QJsonArray rows = document.object()[u"rows"].toArray();
+    ASSERT_EQ(rows.size(), 2);
+    const QJsonObject undated = rows[0].toObject();
+    EXPECT_EQ(undated[u"date"].toString(), QString());
+    EXPECT_TRUE(undated[u"date_iso"].isNull());
+    EXPECT_EQ(undated[u"address"].toString(), QStringLiteral("carol@example.org"));
+    EXPECT_EQ(undated[u"to"].toString(),
+              QStringLiteral("\"\"\"Doe, Jo\"\" <jo@example.org>\",team@example.com"));
+    EXPECT_EQ(undated[u"to_list"].toArray(),
+              (QJsonArray{QStringLiteral("jo@example.org"), QStringLiteral("team@example.com")}));
+    const QJsonObject dated = rows[1].toObject();
+    EXPECT_TRUE(dated[u"date"].toString().startsWith(u"13")) << run.Out;
+    EXPECT_EQ(dated[u"date_iso"].toString(), QStringLiteral("2025-02-13T10:00:00+01:00"));
+    EXPECT_EQ(dated[u"address"].toString(), QStringLiteral("ann@example.org"));
 }

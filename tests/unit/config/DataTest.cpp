@@ -339,3 +339,50 @@ TEST_F(Data, WindowPlacementRoundTripsAsText)
     FStore.WriteString(StoreKeys::Window, "NormPos", "100,80,650");
     EXPECT_FALSE(LoadWindowPlacement(FStore).has_value());
 }
+
+// Only what changed since loading is written, so a value that could not be loaded stays as the
+// user wrote it until the user changes that option.
+TEST_F(Data, SavingWritesOnlyOptionsThatChangedSinceLoading)
+{
+    WriteStore(Section(Settings) + "\"Interval\"=dword:0001d4c0\r\n"
+                                   "\"MailClient\"=\"/usr/bin/mailer\"\r\n"
+                                   "\"MessagePreview\"=\"twenty\"\r\n"
+                                   "\"Log\"=dword:00000001\r\n");
+    EXPECT_EQ(ErrorOf([&] { LoadSettings(FStore, FConfiguration); }),
+              "Invalid data type for 'MessagePreview'");
+    EXPECT_EQ(FConfiguration.Notification.CheckTimer->Interval(), 120000u);
+    EXPECT_EQ(FConfiguration.Notification.MailClient, "/usr/bin/mailer");
+    EXPECT_FALSE(FConfiguration.ApplicationSettings.Log) << "not loaded: the default in memory";
+
+    FConfiguration.Notification.NotifyOnlyWhenNew = true;
+    SaveSettings(FStore, FConfiguration);
+
+    TFileKeyStore saved(FileName());
+    EXPECT_EQ(saved.ReadInteger(Settings, "Interval"), 120000);
+    EXPECT_EQ(saved.ReadString(Settings, "MailClient"), "/usr/bin/mailer");
+    EXPECT_EQ(saved.ReadString(Settings, "MessagePreview"), "twenty");
+    EXPECT_EQ(saved.ReadInteger(Settings, "Log"), 1);
+    EXPECT_EQ(saved.ReadInteger(Settings, "NotifyOnlyWhenNew"), 1) << "the one change";
+
+    // Once the user sets an option that did not load, it is written.
+    FConfiguration.ApplicationSettings.MessagePreview = 30;
+    SaveSettings(FStore, FConfiguration);
+    EXPECT_EQ(TFileKeyStore(FileName()).ReadInteger(Settings, "MessagePreview"), 30);
+}
+
+// A start whose loading stopped before the options never reached them: the defaults it runs
+// with are not written over the stored values.
+TEST_F(Data, OptionsNeverLoadedAreNotWrittenUnlessChanged)
+{
+    FStore.WriteInteger(Settings, "Interval", 120000);
+    FStore.WriteInteger(Settings, "Log", 1);
+    RememberStoredOptions(FConfiguration);
+    FConfiguration.ApplicationSettings.DoubleClick = TApplicationSettings::CheckMail;
+    SaveSettings(FStore, FConfiguration);
+
+    TFileKeyStore saved(FileName());
+    EXPECT_EQ(saved.ReadInteger(Settings, "Interval"), 120000);
+    EXPECT_EQ(saved.ReadInteger(Settings, "Log"), 1);
+    EXPECT_EQ(saved.ReadInteger(Settings, "DoubleClick"), 0);
+    EXPECT_FALSE(saved.ValueExists(Settings, "Sound"));
+}

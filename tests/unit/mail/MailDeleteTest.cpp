@@ -160,7 +160,10 @@ TEST_F(MailDeleteTest, StopDeletesNothingMoreAndOpensNoFurtherSession)
     Select(first, 0);
     Select(first, 1);
     Select(second, 0);
-    Events.OnDeleted = [this](const TMessageRow&) { Cancel = true; };
+    first.Box.SetOnCommand([this](const std::string& command) {
+        if (command == "DELE 1")
+            Cancel = true;
+    });
 
     DeleteMessages(Client, Request, Events, Cancel);
 

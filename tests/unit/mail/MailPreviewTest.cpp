@@ -123,7 +123,7 @@ TEST_F(MailPreviewTest, ShowsSenderRecipientsSubjectAttachmentsAndBody)
     EXPECT_FALSE(has("JVBE")) << "the body ends before the application part";
     const auto status = std::find(Events.Trace.begin(), Events.Trace.end(), "P");
     ASSERT_NE(status, Events.Trace.end());
-    EXPECT_EQ(*(status - 1), "S Retreiving message") << "the pane follows the accepted TOP";
+    EXPECT_EQ(*(status - 1), "S Retrieving message") << "the pane follows the accepted TOP";
     EXPECT_EQ(Events.Trace.back(), "S Disconnected");
 }
 
@@ -206,7 +206,7 @@ TEST_F(MailPreviewTest, StopBeforeTopFetchesNothingAndAfterItShowsTheRowOnly)
     Cancel = false;
     TMailRecorder late;
     late.OnStatus = [this](const std::string& text) {
-        if (text == "Retreiving message")
+        if (text == "Retrieving message")
             Cancel = true;
     };
     Request.Row = Listed.Rows.at(0);

@@ -72,6 +72,48 @@ TEST(MessageRowTest, RowKeepsTheRawHiddenTextsAndDecodesTheColumns)
     }
 }
 
+// Before, a message without a date showed 30/12/1899 and an ISO 8601 date 20/01/1900.
+TEST(MessageRowTest, DateThatCannotBeReadLeavesTheCellEmpty)
+{
+    const auto record = std::make_shared<TAccount>();
+    for (const char* date : {"", "Date: ", "Date: 2025-02-13T10:00:00Z", "Date: soon"}) {
+        TWireMessage header;
+        header.SetHeaderLines({"From: a@example.org", date});
+        const TMessageRow row = MakeMessageRow(SnapshotOf(record), 1, header, 10, "/");
+        EXPECT_EQ(row.Date, "") << date;
+        EXPECT_EQ(row.DateIso, "") << date;
+    }
+    TWireMessage header;
+    header.SetHeaderLines({"Date: Thu,13 Feb 2025 10:00:00 +0100"});
+    const TMessageRow row = MakeMessageRow(SnapshotOf(record), 1, header, 10, "/");
+    EXPECT_EQ(row.Date, "13/02/2025 10:00:00");
+    EXPECT_EQ(row.DateIso, "2025-02-13T10:00:00+01:00");
+}
+
+TEST(MessageRowTest, AddressesAloneForTheSenderAndEachRecipient)
+{
+    const std::pair<const char*, const char*> table[] = {
+        {"\"Smith, Ann\" <ann@example.org>", "ann@example.org"},
+        {"<ann@example.org>", "ann@example.org"},
+        {" bare@example.org ", "bare@example.org"},
+        {"Team: a@example.org", "a@example.org"},
+        {"b@example.org;", "b@example.org"},
+        {"Undisclosed recipients:;", ""},
+        {"Ann Smith", ""},
+        {"", ""}};
+    for (const auto& [entry, address] : table)
+        EXPECT_EQ(CleanAddress(entry), address) << entry;
+
+    TWireMessage header;
+    header.SetHeaderLines({"From: bare@example.org",
+                           "To: \"Doe, Jo\" <jo@example.org>, Undisclosed recipients:;, "
+                           "team@example.com"});
+    const TMessageRow row =
+        MakeMessageRow(SnapshotOf(std::make_shared<TAccount>()), 1, header, 10, "/");
+    EXPECT_EQ(row.SenderAddress, "bare@example.org");
+    EXPECT_EQ(row.ToList, (std::vector<std::string>{"jo@example.org", "team@example.com"}));
+}
+
 TEST(MessageRowTest, SameMessageByIdElseBySenderDateAndSubject)
 {
     TMessageRow listed;

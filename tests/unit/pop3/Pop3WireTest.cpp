@@ -145,7 +145,7 @@ TEST_F(Pop3Test, PreviewReadsTheTopLinesWithoutDotStuffing)
     Status.Texts.clear();
     Client.BeginPreview(4, 2);
     EXPECT_EQ(Client.ReadPreview(), (TLines{"Subject: x", "", ".hidden dot", "line 2"}));
-    EXPECT_EQ(Status.Texts, (TLines{"Retreiving message"}));
+    EXPECT_EQ(Status.Texts, (TLines{"Retrieving message"}));
     EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.BeginPreview(5, 2); }),
               "-ERR no such message");
 }

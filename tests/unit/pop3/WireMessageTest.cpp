@@ -237,6 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TDateCase{"thu, 01 jan 1970 00:00:00 +0000", 1970, 1, 1},
                     TDateCase{"\tWed, 03 Mar 2021 10:00:00 -0500\r", 2021, 3, 3},
                     TDateCase{"Sun,  6 Dec 2026 20:07:05 +0000", 2026, 12, 6},
+                    // The day name ends at its comma; before, a fixed five characters went and
+                    // this date read as the 3rd.
+                    TDateCase{"Thu,13 Feb 2025 10:00:00 +0100", 2025, 2, 13},
+                    TDateCase{"Thursday, 13 Feb 2025", 2025, 2, 13},
                     TDateCase{"1 Jan 79", 2079, 1, 1}, TDateCase{"1 Jan 80", 1980, 1, 1},
                     TDateCase{"1 Jan 2k", 1900, 1, 1}, TDateCase{"1 Jan 0000", 2000, 1, 1},
                     TDateCase{"x", 1900, 1, 1}));
