@@ -64,7 +64,8 @@ TAccountSnapshot SnapshotOf(const std::shared_ptr<TAccount>& account);
 // "ERROR - Connection to " + name + " failed."
 std::string ConnectionFailedText(const std::string& accountName);
 
-// Sets the client's host, port, user and password from the account.
+// Sets the client's host, port, user, password, security and trusted certificate from the
+// account.
 void SetAccount(TWirePOP3& client, const TAccount& account);
 
 // Sets the client from the account and connects. Any failure is one error, logged as

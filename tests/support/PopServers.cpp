@@ -190,7 +190,7 @@ void TServerProcess::Stop()
     FPid = -1;
 }
 
-TDovecotServer::TDovecotServer()
+TDovecotServer::TDovecotServer(const TServerTls& tls)
 {
     const std::string binary = Binary();
     if (binary.empty())
@@ -209,6 +209,27 @@ TDovecotServer::TDovecotServer()
     WriteFile((dir / "dovecot.log").string(), "");
     FPort = FreeLoopbackPort();
     const std::string d = dir.string();
+    std::string ssl = "ssl = no\n";
+    std::string secureListener = "    port = 0\n";
+    if (!tls.CertificateFile.empty()) {
+        fs::create_directories(dir / "tls");
+        fs::copy_file(tls.CertificateFile, dir / "tls" / "cert.pem");
+        fs::copy_file(tls.KeyFile, dir / "tls" / "key.pem");
+        do
+            FSecurePort = FreeLoopbackPort();
+        while (FSecurePort == FPort);
+        ssl = "ssl = yes\n"
+              "ssl_cert = <" +
+              d +
+              "/tls/cert.pem\n"
+              "ssl_key = <" +
+              d + "/tls/key.pem\n";
+        secureListener = "    address = 127.0.0.1\n"
+                         "    port = " +
+                         std::to_string(FSecurePort) +
+                         "\n"
+                         "    ssl = yes\n";
+    }
     const std::string config = "protocols = pop3\n"
                                "listen = 127.0.0.1\n"
                                "base_dir = " +
@@ -240,8 +261,8 @@ TDovecotServer::TDovecotServer()
                                "disable_plaintext_auth = no\n"
                                "auth_mechanisms = plain login\n"
                                "auth_failure_delay = 0\n"
-                               "mail_max_userip_connections = 100\n"
-                               "ssl = no\n"
+                               "mail_max_userip_connections = 100\n" +
+                               ssl +
                                "passdb {\n"
                                "  driver = passwd-file\n"
                                "  args = scheme=PLAIN username_format=%u " +
@@ -264,8 +285,8 @@ TDovecotServer::TDovecotServer()
                                std::to_string(FPort) +
                                "\n"
                                "  }\n"
-                               "  inet_listener pop3s {\n"
-                               "    port = 0\n"
+                               "  inet_listener pop3s {\n" +
+                               secureListener +
                                "  }\n"
                                "}\n"
                                "service anvil {\n"
