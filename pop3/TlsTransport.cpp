@@ -28,6 +28,8 @@ constexpr std::size_t ChunkSize = 64 * 1024;
 constexpr int GoodbyeTimeoutMs = 1000;
 // The largest count handed to the TLS library at once; it takes int.
 constexpr std::size_t MaxCall = 1 << 30;
+// The most plain text one TLS record holds (RFC 8446 §5.1).
+constexpr std::size_t RecordSize = 16384;
 
 std::string Environment(const char* name)
 {
@@ -295,7 +297,13 @@ TTlsTransport::~TTlsTransport()
     if (FSsl == nullptr)
         return;
     if (FEstablished) {
-        // RFC 8446 §6.1: the side that ends the session says so; its answer is not awaited.
+        // What was sent last (QUIT) goes out, and RFC 8446 §6.1: the side that ends the session
+        // says so; its answer is not awaited.
+        try {
+            SendGathered(GoodbyeTimeoutMs);
+        } catch (const EWireTlsError&) {
+            // The session is gone; nothing is left to say.
+        }
         ERR_clear_error();
         SSL_shutdown(FSsl);
         Flush(GoodbyeTimeoutMs);
@@ -525,6 +533,8 @@ long TTlsTransport::Receive(char* buffer, std::size_t capacity, int timeoutMs)
         FLastError = 10057;
         return -1;
     }
+    if (!SendGathered(timeoutMs))
+        return -1;
     const bool limited = timeoutMs > 0;
     const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -573,16 +583,23 @@ long TTlsTransport::Send(const char* data, std::size_t count, int timeoutMs)
         FLastError = 10057;
         return -1;
     }
-    ERR_clear_error();
-    const int written = SSL_write(FSsl, data, static_cast<int>(std::min(count, MaxCall)));
-    if (written <= 0) {
-        if (SSL_get_error(FSsl, written) == SSL_ERROR_ZERO_RETURN)
-            return 0;
-        RaiseSessionError();
-    }
-    if (!Flush(timeoutMs))
+    FGathered.append(data, count);
+    if (FGathered.size() >= RecordSize && !SendGathered(timeoutMs))
         return -1;
-    return written;
+    return static_cast<long>(count);
+}
+
+bool TTlsTransport::SendGathered(int timeoutMs)
+{
+    while (!FGathered.empty()) {
+        ERR_clear_error();
+        const int written = SSL_write(FSsl, FGathered.data(),
+                                      static_cast<int>(std::min(FGathered.size(), RecordSize)));
+        if (written <= 0)
+            RaiseSessionError();
+        FGathered.erase(0, static_cast<std::size_t>(written));
+    }
+    return Flush(timeoutMs);
 }
 
 void TTlsTransport::RaiseSocketError(int number)
