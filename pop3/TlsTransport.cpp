@@ -215,6 +215,16 @@ TProblemKind KindOf(int error)
     }
 }
 
+// A date problem as it follows "it": of the certificate itself (depth 0), or of an authority
+// above it.
+std::string Dated(int depth, const std::string& state, const std::string& date,
+                  const std::string& detail)
+{
+    const std::string whose =
+        depth == 0 ? state : "comes from an authority whose certificate " + state;
+    return whose + " (" + date + " " + detail + ")";
+}
+
 // Why the handshake failed, for "The secure connection to HOST could not be established: ".
 std::string HandshakeReason(unsigned long code, std::int32_t port)
 {
@@ -463,18 +473,12 @@ std::string TTlsTransport::ProblemText(const TTlsOptions& options) const
                                   options.Host);
                 break;
             case Expired:
-                phrases.push_back(problem.Depth == 0
-                                      ? "has expired (valid until " + problem.Detail + ")"
-                                      : "comes from an authority whose certificate has expired "
-                                        "(valid until " +
-                                            problem.Detail + ")");
+                phrases.push_back(
+                    Dated(problem.Depth, "has expired", "valid until", problem.Detail));
                 break;
             case NotYetValid:
-                phrases.push_back(problem.Depth == 0
-                                      ? "is not valid yet (valid from " + problem.Detail + ")"
-                                      : "comes from an authority whose certificate is not valid "
-                                        "yet (valid from " +
-                                            problem.Detail + ")");
+                phrases.push_back(
+                    Dated(problem.Depth, "is not valid yet", "valid from", problem.Detail));
                 break;
             default:
                 phrases.push_back("cannot be verified (" + problem.Detail + ")");

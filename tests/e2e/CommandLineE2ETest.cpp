@@ -150,15 +150,9 @@ TEST(CommandLineWithoutDisplay, CheckOverTlsListsTheTrustedAccountAndRefusesTheO
 {
     if (TTestCertificates::Binary().empty())
         GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
-    TTestCertificates pki;
-    const TTestCertificates::TCertificate certificate = pki.SelfSigned("127.0.0.1", "IP:127.0.0.1");
-    TSamplePop3Server::TOptions options;
-    options.Tls = TSamplePop3Server::TTlsMode::Implicit;
-    options.CertificateFile = certificate.CertificateFile;
-    options.KeyFile = certificate.KeyFile;
-    TSampleServerThread server({"From: Ann Smith <ann@example.org>\r\nSubject: Secure hello\r\n"
-                                "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHi.\r\n"},
-                               options);
+    TSelfSignedSampleServer tls({"From: Ann Smith <ann@example.org>\r\nSubject: Secure hello\r\n"
+                                 "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHi.\r\n"});
+    TSampleServerThread& server = tls.Server;
     TTempDir folder;
     const std::string store = folder.File("accounts.reg");
     {
@@ -166,7 +160,7 @@ TEST(CommandLineWithoutDisplay, CheckOverTlsListsTheTrustedAccountAndRefusesTheO
         TCryptLib cipher = MakeProgramCipher();
         TAccount trusted{"Trusted", "127.0.0.1", server.Port(), "demo", "demo"};
         trusted.Security = TAccount::SecurityTls;
-        trusted.TrustedCertificate = certificate.Fingerprint;
+        trusted.TrustedCertificate = tls.Certificate.Fingerprint;
         TAccount untrusted = trusted;
         untrusted.Name = "Untrusted";
         untrusted.TrustedCertificate.clear();

@@ -8,30 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <chrono>
 #include <filesystem>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
-
-bool Accepts(std::uint16_t port)
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool connected =
-        ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(s);
-    return connected;
-}
 
 class HttpsVendorHost : public ::testing::Test
 {
@@ -53,12 +34,7 @@ protected:
                                 " -cert '" + certificate.CertificateFile + "' -key '" +
                                 certificate.KeyFile + "'"},
                      Pki->Folder() + "/s_server.log");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!Accepts(Port)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline)
-                << "openssl s_server did not start";
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        Server.WaitForListener(Port, "openssl s_server");
         ConfigureVersionHTTP(Http, TConnection());
     }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,15 +24,22 @@ public:
     // Polls until a connection to the port is greeted with "+OK", at most timeoutMs. Throws
     // std::runtime_error, naming what, when the program ends or the time runs out.
     void WaitForGreeting(std::uint16_t port, const std::string& what, int timeoutMs = 15000);
+    // Polls until the port accepts a connection, failing as WaitForGreeting does.
+    void WaitForListener(std::uint16_t port, const std::string& what, int timeoutMs = 15000);
     void Stop();
 
 private:
+    void WaitUntil(const std::function<bool()>& ready, const std::string& failure,
+                   const std::string& what, int timeoutMs);
+
     pid_t FPid = -1;
     std::string FLogFile;
 };
 
 // A loopback port that nothing listens on at the moment.
 std::uint16_t FreeLoopbackPort();
+// Whether a connection to the loopback port is accepted now.
+bool LoopbackAccepts(std::uint16_t port);
 // The path of an installed program found in PATH or the system folders; empty when missing.
 std::string FindProgram(const std::string& name);
 

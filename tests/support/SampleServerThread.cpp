@@ -51,3 +51,18 @@ bool TSampleServerThread::WaitForLog(const std::string& text, int timeoutMs) con
     }
     return true;
 }
+
+TSamplePop3Server::TOptions SampleTlsOptions(TSamplePop3Server::TTlsMode mode,
+                                             const TTestCertificates::TCertificate& certificate)
+{
+    TSamplePop3Server::TOptions options;
+    options.Tls = mode;
+    options.CertificateFile = certificate.CertificateFile;
+    options.KeyFile = certificate.KeyFile;
+    return options;
+}
+
+TSelfSignedSampleServer::TSelfSignedSampleServer(const std::vector<std::string>& messages)
+    : Certificate(Pki.SelfSigned("127.0.0.1", "IP:127.0.0.1"))
+    , Server(messages, SampleTlsOptions(TSamplePop3Server::TTlsMode::Implicit, Certificate))
+{}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 #include "tools/SamplePop3Server.h"
 
 #include <cstdint>
@@ -34,4 +35,19 @@ private:
     std::shared_ptr<TSampleServerLog> FLog;
     std::unique_ptr<TSamplePop3Server> FServer;
     std::thread FThread;
+};
+
+// The sample server's options for TLS in the mode with the certificate.
+TSamplePop3Server::TOptions SampleTlsOptions(TSamplePop3Server::TTlsMode mode,
+                                             const TTestCertificates::TCertificate& certificate);
+
+// The sample server over TLS from the first byte, with a self-signed certificate for 127.0.0.1
+// made for it. Throws std::runtime_error when openssl is missing.
+struct TSelfSignedSampleServer
+{
+    explicit TSelfSignedSampleServer(const std::vector<std::string>& messages = {});
+
+    TTestCertificates Pki;
+    TTestCertificates::TCertificate Certificate;
+    TSampleServerThread Server;
 };

@@ -353,13 +353,9 @@ TEST_F(TSettingsFormTest, TrustStepShowsTheServersCertificateAndFillsTheFieldOnY
 {
     if (TTestCertificates::Binary().empty())
         GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
-    TTestCertificates pki;
-    const TTestCertificates::TCertificate certificate = pki.SelfSigned("127.0.0.1", "IP:127.0.0.1");
-    TSamplePop3Server::TOptions options;
-    options.Tls = TSamplePop3Server::TTlsMode::Implicit;
-    options.CertificateFile = certificate.CertificateFile;
-    options.KeyFile = certificate.KeyFile;
-    TSampleServerThread server({}, options);
+    TSelfSignedSampleServer tls;
+    const TTestCertificates::TCertificate& certificate = tls.Certificate;
+    TSampleServerThread& server = tls.Server;
 
     auto form = Open();
     form->cmbNewSecurity->setCurrentIndex(TAccount::SecurityNone);

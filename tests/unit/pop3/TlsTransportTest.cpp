@@ -77,11 +77,8 @@ protected:
     void Serve(TTlsMode mode, const TTestCertificates::TCertificate& certificate,
                const std::vector<std::string>& messages = {Mail(1), Mail(2)})
     {
-        TSamplePop3Server::TOptions options;
-        options.Tls = mode;
-        options.CertificateFile = certificate.CertificateFile;
-        options.KeyFile = certificate.KeyFile;
-        Server = std::make_unique<TSampleServerThread>(messages, options);
+        Server =
+            std::make_unique<TSampleServerThread>(messages, SampleTlsOptions(mode, certificate));
         Client.Port = Server->Port();
         Client.Security =
             mode == TTlsMode::Implicit ? TWireSecurity::ImplicitTls : TWireSecurity::StartTls;
