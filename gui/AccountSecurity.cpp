@@ -35,8 +35,7 @@ void AccountSecurity::AddRows(QGridLayout* grid, QWidget* page, const char* pref
                             "SSL/TLS from the first byte (usually port 995)."));
     const QByteArray trustedName = QByteArray("edt") + prefix + "TrustedCertificate";
     trustedCertificate = Controls::Named(new QLineEdit(page), trustedName.constData());
-    trustedCertificate->setPlaceholderText(
-        Tr("SHA-256 fingerprint, for a self-signed certificate"));
+    trustedCertificate->setPlaceholderText(Tr("SHA-256 fingerprint, if any"));
     trustedCertificate->setToolTip(
         Tr("A certificate with this SHA-256 fingerprint is accepted for this account even "
            "when no authority vouches for it. Leave it empty to rely on the authorities."));

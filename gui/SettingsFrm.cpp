@@ -745,6 +745,8 @@ void TSettingsForm::ShowAccountPage()
         cmbSecurity->setCurrentIndex(known ? account.Security : -1);
     }
     edtTrustedCertificate->setText(Text(account.TrustedCertificate));
+    // A fingerprint is read from its start.
+    edtTrustedCertificate->setCursorPosition(0);
     ShowPage("Account");
 }
 
