@@ -39,6 +39,7 @@ void PrepareClient(TWirePOP3& client, const TBenchTarget& target)
     client.Port = target.Port;
     client.UserID = target.User;
     client.Password = target.Password;
+    client.Security = target.Security;
     client.OnStatus = [](TWireSocket&, const std::string& text) {
         benchmark::DoNotOptimize(text.data());
     };
@@ -52,6 +53,7 @@ void WaitUntilFree(const TBenchTarget& target)
         probe.Port = target.Port;
         probe.UserID = target.User;
         probe.Password = target.Password;
+        probe.Security = target.Security;
         try {
             probe.Connect();
             probe.Logout();

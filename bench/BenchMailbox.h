@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pop3/TlsTransport.h"
+
 #include <cstdint>
 #include <string>
 
@@ -13,13 +15,14 @@ struct TBenchTarget
     std::uint16_t Port = 0;
     std::string User;
     std::string Password;
+    TWireSecurity Security = TWireSecurity::None;
 };
 
 // Message n of a benchmark mailbox: a plain text message with the headers of real mail.
 std::string BenchMessage(int n);
 
-// Points the client at the target on 127.0.0.1, with a status handler that only keeps the
-// texts from being optimised away.
+// Points the client at the target on 127.0.0.1, secured as the target says, with a status
+// handler that only keeps the texts from being optimised away.
 void PrepareClient(TWirePOP3& client, const TBenchTarget& target);
 
 // Waits until no earlier session holds the mailbox. The client leaves without reading the

@@ -232,6 +232,10 @@ void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts)
             account->Password = cipher.DecryptString(key.ReadString("Password"));
         if (key.Exists("Include"))
             account->Include = key.ReadBool("Include");
+        if (key.Exists("Security"))
+            account->Security = key.ReadInteger("Security");
+        if (key.Exists("TrustedCertificate"))
+            account->TrustedCertificate = key.ReadString("TrustedCertificate");
         accounts.push_back(std::move(account));
     }
 }
@@ -316,6 +320,9 @@ void SaveAccount(TKeyStore& store, TCryptLib& cipher, const TAccount& account,
     key.WriteString("UserId", account.UserId);
     key.WriteString("Password", cipher.EncryptString(account.Password));
     key.WriteBool("Include", account.Include);
+    key.WriteInteger("Security", account.Security);
+    if (!account.TrustedCertificate.empty())
+        key.WriteString("TrustedCertificate", account.TrustedCertificate);
     update.Finish();
 }
 

@@ -21,18 +21,36 @@ inline constexpr const char* Window = "\\Software\\Hollinway\\Mailbeacon 2.0\\Wi
 } // namespace StoreKeys
 
 inline constexpr std::int32_t DefaultPort = 110;
+// The port of POP3 over TLS from the first byte (RFC 8314).
+inline constexpr std::int32_t DefaultSecurePort = 995;
 inline constexpr std::uint32_t DefaultInterval = 300000;
 inline constexpr std::uint32_t MinimumInterval = 60000;
 
 // One POP3 account. The password is plain in memory and enciphered in the store.
 struct TAccount
 {
+    // How the connection is secured, as stored in "Security".
+    enum TSecurity : std::int32_t
+    {
+        SecurityNone = 0,
+        // STLS after the greeting.
+        SecurityStartTls = 1,
+        // TLS from the first byte.
+        SecurityTls = 2
+    };
+
     std::string Name;
     std::string Host;
     std::int32_t Port = DefaultPort;
     std::string UserId;
     std::string Password;
     bool Include = true;
+    // Absent from a store written before accounts had it: such an account stays as it was.
+    std::int32_t Security = SecurityNone;
+    // The SHA-256 fingerprint of a certificate accepted for this account in place of the
+    // authorities' word (a server with a self-signed certificate); empty for none. Given a
+    // default so that records written as {name, host, port, user, password} need not name it.
+    std::string TrustedCertificate = {};
 };
 
 // Shared, so that a row of the message list or a running operation never holds an account

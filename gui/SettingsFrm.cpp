@@ -3,6 +3,7 @@
 #include "config/Data.h"
 #include "config/KeyStore.h"
 #include "desktop/Icons.h"
+#include "gui/AccountSecurity.h"
 #include "gui/Controls.h"
 
 #include <QCheckBox>
@@ -79,6 +80,17 @@ QString Text(const std::string& text)
 }
 
 // A whole number as typed; blanks around it are allowed.
+// Whether the typed fingerprint differs from the stored one; another way of writing the same
+// fingerprint is no change, text that is no fingerprint at all is one.
+bool FingerprintChanged(const QString& typed, const std::string& stored)
+{
+    const std::string text = typed.trimmed().toStdString();
+    if (text == stored)
+        return false;
+    const std::string fingerprint = NormalizeFingerprint(text);
+    return fingerprint.empty() || fingerprint != stored;
+}
+
 bool ParseInteger(const QString& text, std::int32_t& value)
 {
     bool ok = false;
@@ -123,27 +135,43 @@ QSpinBox* MakeSpinEdit(const char* name, int minimum, int maximum, QWidget* pare
     return spin;
 }
 
-// The port as typed; a text that is no whole number puts the default port back into the box.
-std::int32_t ReadPort(QLineEdit* edit)
+// The port as typed; a text that is no whole number puts the fallback port back into the box.
+std::int32_t ReadPort(QLineEdit* edit, std::int32_t fallback = DefaultPort)
 {
-    std::int32_t port = DefaultPort;
+    std::int32_t port = fallback;
     if (!ParseInteger(edit->text(), port)) {
-        edit->setText(QStringLiteral("110"));
-        port = DefaultPort;
+        edit->setText(QString::number(fallback));
+        port = fallback;
     }
     return port;
 }
 
-// The fields that both account pages share, read into the record.
+// The fields that both account pages share, read into the record. A security the drop-down
+// does not offer (a hand-edited store) stays as the record has it.
 void ReadAccountFields(TAccount& account, const QString& name, QLineEdit* host, QLineEdit* port,
-                       QLineEdit* user, QLineEdit* password, QCheckBox* include)
+                       QLineEdit* user, QLineEdit* password, QCheckBox* include,
+                       QComboBox* security, QLineEdit* trustedCertificate)
 {
     account.Name = name.toStdString();
     account.Host = host->text().toStdString();
-    account.Port = ReadPort(port);
+    if (security->currentIndex() >= 0)
+        account.Security = security->currentIndex();
+    account.Port = ReadPort(port, AccountSecurity::DefaultPortFor(account.Security));
     account.UserId = user->text().toStdString();
     account.Password = password->text().toStdString();
     account.Include = include->isChecked();
+    account.TrustedCertificate = trustedCertificate->text().toStdString();
+}
+
+// The port of a page after the user chose another security.
+void FollowSecurity(QComboBox* security, QLineEdit* port)
+{
+    std::int32_t value = 0;
+    if (security->currentIndex() < 0 || !ParseInteger(port->text(), value))
+        return;
+    const std::int32_t wanted = AccountSecurity::PortFor(security->currentIndex(), value);
+    if (wanted != value)
+        port->setText(QString::number(wanted));
 }
 
 // Holds back the signals of several controls while a page is filled from the settings.
@@ -306,15 +334,22 @@ void TSettingsForm::CreateNewAccountPage()
     edtNewPort = MakeEdit("edtNewPort", page);
     edtNewUserID = MakeEdit("edtNewUserID", page);
     edtNewPassword = MakePasswordEdit("edtNewPassword", page);
-    layout->addLayout(MakeAccountGrid(page, "New", edtNewAccountName, edtNewHost, edtNewPort,
-                                      edtNewUserID, edtNewPassword));
+    QGridLayout* grid = MakeAccountGrid(page, "New", edtNewAccountName, edtNewHost, edtNewPort,
+                                        edtNewUserID, edtNewPassword);
+    AccountSecurity::AddRows(grid, page, "New", cmbNewSecurity, edtNewTrustedCertificate);
+    layout->addLayout(grid);
     cbNewInclude = Controls::Named(new QCheckBox(IncludeText, page), "cbNewInclude");
     layout->addWidget(cbNewInclude);
     layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    btnNewTrustCertificate =
+        Controls::Button("btnNewTrustCertificate", tr("Trust this certificate"), page);
     btnSaveNewAccount = Controls::FixedButton("btnSaveNewAccount", QStringLiteral("Save"), page);
-    layout->addWidget(btnSaveNewAccount, 0, Qt::AlignRight);
-    edtNewPort->setText(QStringLiteral("110"));
-    cbNewInclude->setChecked(true);
+    buttons->addWidget(btnNewTrustCertificate);
+    buttons->addStretch(1);
+    buttons->addWidget(btnSaveNewAccount);
+    layout->addLayout(buttons);
+    ClearNewAccountPage();
 }
 
 void TSettingsForm::CreateAccountPage()
@@ -326,12 +361,17 @@ void TSettingsForm::CreateAccountPage()
     edtPort = MakeEdit("edtPort", page);
     edtUserID = MakeEdit("edtUserID", page);
     edtPassword = MakePasswordEdit("edtPassword", page);
-    layout->addLayout(
-        MakeAccountGrid(page, "", edtAccountName, edtHost, edtPort, edtUserID, edtPassword));
+    QGridLayout* grid =
+        MakeAccountGrid(page, "", edtAccountName, edtHost, edtPort, edtUserID, edtPassword);
+    AccountSecurity::AddRows(grid, page, "", cmbSecurity, edtTrustedCertificate);
+    layout->addLayout(grid);
     cbInclude = Controls::Named(new QCheckBox(IncludeText, page), "cbInclude");
     layout->addWidget(cbInclude);
     layout->addStretch(1);
     auto* buttons = new QHBoxLayout;
+    btnTrustCertificate =
+        Controls::Button("btnTrustCertificate", tr("Trust this certificate"), page);
+    buttons->addWidget(btnTrustCertificate);
     buttons->addStretch(1);
     btnDeleteAccount = Controls::FixedButton("btnDeleteAccount", QStringLiteral("Delete"), page);
     btnSaveAccount = Controls::FixedButton("btnSaveAccount", QStringLiteral("Save"), page);
@@ -506,6 +546,13 @@ void TSettingsForm::ConnectHandlers()
     connect(btnSaveNewAccount, &QPushButton::clicked, this, &TSettingsForm::btnSaveNewAccountClick);
     connect(btnSaveAccount, &QPushButton::clicked, this, &TSettingsForm::btnSaveAccountClick);
     connect(btnDeleteAccount, &QPushButton::clicked, this, &TSettingsForm::btnDeleteAccountClick);
+    connect(cmbNewSecurity, &QComboBox::currentIndexChanged, this,
+            &TSettingsForm::cmbNewSecurityChange);
+    connect(cmbSecurity, &QComboBox::currentIndexChanged, this, &TSettingsForm::cmbSecurityChange);
+    connect(btnNewTrustCertificate, &QPushButton::clicked, this,
+            &TSettingsForm::btnNewTrustCertificateClick);
+    connect(btnTrustCertificate, &QPushButton::clicked, this,
+            &TSettingsForm::btnTrustCertificateClick);
 
     connect(cbStartup, &QCheckBox::toggled, this, &TSettingsForm::cbStartupClick);
     connect(cmbTrayIconAction, &QComboBox::currentIndexChanged, this,
@@ -678,14 +725,20 @@ void TSettingsForm::ShowNewAccountPage()
     ShowPage("NewAccount");
 }
 
+// A new account starts secure: a password sent in plain text can be read on the way.
 void TSettingsForm::ClearNewAccountPage()
 {
     edtNewAccountName->clear();
     edtNewHost->clear();
-    edtNewPort->setText(QStringLiteral("110"));
+    {
+        const QSignalBlocker blocker(cmbNewSecurity);
+        cmbNewSecurity->setCurrentIndex(TAccount::SecurityTls);
+    }
+    edtNewPort->setText(QString::number(DefaultSecurePort));
     edtNewUserID->clear();
     edtNewPassword->clear();
     cbNewInclude->setChecked(true);
+    edtNewTrustedCertificate->clear();
 }
 
 void TSettingsForm::ShowAccountPage()
@@ -701,6 +754,15 @@ void TSettingsForm::ShowAccountPage()
     edtUserID->setText(Text(account.UserId));
     edtPassword->setText(Text(account.Password));
     cbInclude->setChecked(account.Include);
+    {
+        // A stored value the drop-down does not offer selects nothing and is kept on saving.
+        const QSignalBlocker blocker(cmbSecurity);
+        const bool known = account.Security >= 0 && account.Security < cmbSecurity->count();
+        cmbSecurity->setCurrentIndex(known ? account.Security : -1);
+    }
+    edtTrustedCertificate->setText(Text(account.TrustedCertificate));
+    // A fingerprint is read from its start.
+    edtTrustedCertificate->setCursorPosition(0);
     ShowPage("Account");
 }
 
@@ -984,9 +1046,11 @@ bool TSettingsForm::AccountPageChanged() const
         return false;
     if (FCurrentNode == FAccountsNode) {
         return !edtNewAccountName->text().isEmpty() || !edtNewHost->text().isEmpty() ||
-               edtNewPort->text().trimmed() != QStringLiteral("110") ||
+               edtNewPort->text().trimmed() != QString::number(DefaultSecurePort) ||
                !edtNewUserID->text().isEmpty() || !edtNewPassword->text().isEmpty() ||
-               !cbNewInclude->isChecked();
+               !cbNewInclude->isChecked() ||
+               cmbNewSecurity->currentIndex() != TAccount::SecurityTls ||
+               !edtNewTrustedCertificate->text().trimmed().isEmpty();
     }
     const TOptionNode* node = CurrentAccountNode();
     if (node == nullptr)
@@ -997,7 +1061,10 @@ bool TSettingsForm::AccountPageChanged() const
            !ParseInteger(edtPort->text(), port) || port != account.Port ||
            edtUserID->text() != Text(account.UserId) ||
            edtPassword->text() != Text(account.Password) ||
-           cbInclude->isChecked() != account.Include;
+           cbInclude->isChecked() != account.Include ||
+           // A stored security the drop-down does not offer shows as no choice and is kept.
+           (cmbSecurity->currentIndex() != -1 && cmbSecurity->currentIndex() != account.Security) ||
+           FingerprintChanged(edtTrustedCertificate->text(), account.TrustedCertificate);
 }
 
 bool TSettingsForm::LeaveAccountPage()
@@ -1030,11 +1097,12 @@ void TSettingsForm::btnSaveNewAccountClick()
 bool TSettingsForm::SaveNewAccount()
 {
     const QString name = edtNewAccountName->text();
-    if (!NamePresent(name) || !AcceptableName(name, nullptr))
+    if (!NamePresent(name) || !AcceptableName(name, nullptr) ||
+        !AcceptableFingerprint(edtNewTrustedCertificate))
         return false;
     auto account = std::make_shared<TAccount>();
     ReadAccountFields(*account, name, edtNewHost, edtNewPort, edtNewUserID, edtNewPassword,
-                      cbNewInclude);
+                      cbNewInclude, cmbNewSecurity, edtNewTrustedCertificate);
     if (!StoreAccount(*account, {}))
         return false;
     FConfiguration->Accounts.push_back(account);
@@ -1061,10 +1129,12 @@ bool TSettingsForm::SaveChangedAccount()
     if (node == nullptr)
         return false;
     const QString name = edtAccountName->text();
-    if (!NamePresent(name) || !AcceptableName(name, node->Account.get()))
+    if (!NamePresent(name) || !AcceptableName(name, node->Account.get()) ||
+        !AcceptableFingerprint(edtTrustedCertificate))
         return false;
     TAccount edited = *node->Account;
-    ReadAccountFields(edited, name, edtHost, edtPort, edtUserID, edtPassword, cbInclude);
+    ReadAccountFields(edited, name, edtHost, edtPort, edtUserID, edtPassword, cbInclude,
+                      cmbSecurity, edtTrustedCertificate);
     if (!StoreAccount(edited, node->Account->Name))
         return false;
     *node->Account = edited;
@@ -1105,6 +1175,90 @@ void TSettingsForm::btnDeleteAccountClick()
     tvOptionExplorer->setCurrentItem(next);
     delete node;
     RememberSelectedPage();
+}
+
+void TSettingsForm::cmbNewSecurityChange()
+{
+    FollowSecurity(cmbNewSecurity, edtNewPort);
+}
+
+void TSettingsForm::cmbSecurityChange()
+{
+    FollowSecurity(cmbSecurity, edtPort);
+}
+
+bool TSettingsForm::AcceptableFingerprint(QLineEdit* edit)
+{
+    const QString text = edit->text().trimmed();
+    if (text.isEmpty()) {
+        edit->clear();
+        return true;
+    }
+    const std::string fingerprint = NormalizeFingerprint(text.toStdString());
+    if (fingerprint.empty()) {
+        FDialogs.ShowError(this, tr("The trusted certificate \"%1\" is not a SHA-256 "
+                                    "fingerprint. It has 64 hexadecimal digits, usually in "
+                                    "pairs joined by colons (AB:CD:...), as the error message "
+                                    "of a failed check shows it.")
+                                     .arg(text));
+        return false;
+    }
+    edit->setText(Text(fingerprint));
+    return true;
+}
+
+void TSettingsForm::btnNewTrustCertificateClick()
+{
+    TrustCertificate(edtNewHost, edtNewPort, cmbNewSecurity, edtNewTrustedCertificate,
+                     btnNewTrustCertificate);
+}
+
+void TSettingsForm::btnTrustCertificateClick()
+{
+    TrustCertificate(edtHost, edtPort, cmbSecurity, edtTrustedCertificate, btnTrustCertificate);
+}
+
+// The fetch runs on a thread of its own: a slow or silent server never freezes the dialog.
+void TSettingsForm::TrustCertificate(QLineEdit* host, QLineEdit* port, QComboBox* security,
+                                     QLineEdit* trustedCertificate, QPushButton* button)
+{
+    TAccount account;
+    account.Host = host->text().trimmed().toStdString();
+    account.Security = security->currentIndex() >= 0 ? security->currentIndex()
+                                                     : static_cast<int>(TAccount::SecurityTls);
+    account.Port = ReadPort(port, AccountSecurity::DefaultPortFor(account.Security));
+    if (account.Host.empty()) {
+        FDialogs.ShowError(this, tr("Enter the POP3 server first: the certificate is fetched "
+                                    "from there."));
+        return;
+    }
+    if (account.Security == TAccount::SecurityNone) {
+        FDialogs.ShowError(this, tr("Choose STARTTLS or SSL/TLS first: a connection without "
+                                    "security has no certificate to trust."));
+        return;
+    }
+    const QString hostText = Text(account.Host);
+    const std::int32_t portNumber = account.Port;
+    auto* fetch = new TCertificateFetch(account, CertificateFetchTimeout, this);
+    const QString caption = button->text();
+    button->setEnabled(false);
+    button->setText(tr("Fetching..."));
+    connect(fetch, &QThread::finished, button, [button, caption] {
+        button->setText(caption);
+        button->setEnabled(true);
+    });
+    connect(fetch, &TCertificateFetch::Fetched, this,
+            [this, hostText, portNumber, trustedCertificate](const TPeerCertificate& certificate) {
+                const QString question =
+                    AccountSecurity::TrustQuestion(hostText, portNumber, certificate);
+                if (FDialogs.AskYesNo && FDialogs.AskYesNo(this, question))
+                    trustedCertificate->setText(Text(certificate.Fingerprint));
+            });
+    connect(fetch, &TCertificateFetch::Failed, this, [this, hostText](const QString& reason) {
+        FDialogs.ShowError(
+            this, tr("The certificate of %1 could not be fetched:\n%2").arg(hostText, reason));
+    });
+    fetch->start();
 }
 
 void TSettingsForm::btnCloseClick()

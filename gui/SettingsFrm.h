@@ -81,6 +81,13 @@ public:
     void btnSaveNewAccountClick();
     void btnSaveAccountClick();
     void btnDeleteAccountClick();
+    // The port follows a security choice (see AccountSecurity::PortFor).
+    void cmbNewSecurityChange();
+    void cmbSecurityChange();
+    // The "Trust this certificate" step: fetches the certificate of the page's server, shows
+    // it, and fills the trusted certificate field when the user trusts it.
+    void btnNewTrustCertificateClick();
+    void btnTrustCertificateClick();
     void btnCloseClick();
 
     void CreateStartupShortcut();
@@ -103,6 +110,9 @@ public:
     QLineEdit* edtNewPassword;
     QCheckBox* cbNewInclude;
     QPushButton* btnSaveNewAccount;
+    QComboBox* cmbNewSecurity;
+    QLineEdit* edtNewTrustedCertificate;
+    QPushButton* btnNewTrustCertificate;
 
     QLabel* lblAccountTitle;
     QLineEdit* edtAccountName;
@@ -113,6 +123,11 @@ public:
     QCheckBox* cbInclude;
     QPushButton* btnSaveAccount;
     QPushButton* btnDeleteAccount;
+    QComboBox* cmbSecurity;
+    QLineEdit* edtTrustedCertificate;
+    QPushButton* btnTrustCertificate;
+    // Longest wait of the "Trust this certificate" step for the server, in milliseconds.
+    int CertificateFetchTimeout = 30000;
 
     QCheckBox* cbStartup;
     QComboBox* cmbTrayIconAction;
@@ -179,6 +194,11 @@ private:
     // Writes the account under its name, removing the sub-key of previousName first; false,
     // after showing the error, when the store or the cipher failed.
     bool StoreAccount(const TAccount& account, const std::string& previousName);
+    // False, after saying why, when the field holds text that is no SHA-256 fingerprint; else
+    // the field shows the fingerprint in its colon form.
+    bool AcceptableFingerprint(QLineEdit* edit);
+    void TrustCertificate(QLineEdit* host, QLineEdit* port, QComboBox* security,
+                          QLineEdit* trustedCertificate, QPushButton* button);
     // Shows a failure text of the start-up entry, if there is one; action is what was tried.
     void ShowStartupFailure(const QString& failure, const QString& action);
     QString BrowseFile(const QString& caption, const QString& filter);

@@ -60,6 +60,12 @@ void SetAccount(TWirePOP3& client, const TAccount& account)
     client.Port = account.Port;
     client.UserID = account.UserId;
     client.Password = account.Password;
+    // A stored value this program does not know asks for TLS from the first byte: a setting
+    // never falls back to plain text.
+    client.Security = account.Security == TAccount::SecurityNone       ? TWireSecurity::None
+                      : account.Security == TAccount::SecurityStartTls ? TWireSecurity::StartTls
+                                                                       : TWireSecurity::ImplicitTls;
+    client.TrustedCertificate = account.TrustedCertificate;
 }
 
 bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events)

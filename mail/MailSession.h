@@ -78,7 +78,8 @@ std::string FailureReason(const TAccount& account, const std::exception& failure
 // The same for a failure whose text is all that is left (it was posted as a status text).
 std::string FailureReason(const TAccount& account, const std::string& text);
 
-// Sets the client's host, port, user and password from the account.
+// Sets the client's host, port, user, password, security and trusted certificate from the
+// account.
 void SetAccount(TWirePOP3& client, const TAccount& account);
 
 // Sets the client from the account and connects. Any failure is one error, logged as

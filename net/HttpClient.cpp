@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -637,6 +638,15 @@ bool TSimpleHTTP::OpenRequest(std::string url, const std::string& verb)
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(FBlockSize));
+    // An https address is only ever fetched from a server whose certificate the authorities
+    // vouch for and which names the host. SSL_CERT_FILE and SSL_CERT_DIR point at another
+    // store, as they do for the POP3 client's TLS.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
+        curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (const char* folder = std::getenv("SSL_CERT_DIR"); folder != nullptr && *folder != '\0')
+        curl_easy_setopt(easy, CURLOPT_CAPATH, folder);
     if (!Referrer.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, Referrer.c_str());
     if (!FConnection->UserName.empty()) {

@@ -12,7 +12,13 @@ std::string VendorHost()
 
 std::string VendorUrl(const std::string& path)
 {
-    return "http://" + VendorHost() + path;
+    return WebAddress(VendorHost(), path);
+}
+
+std::string WebAddress(const std::string& host, const std::string& path)
+{
+    const bool hasScheme = host.rfind("http://", 0) == 0 || host.rfind("https://", 0) == 0;
+    return (hasScheme ? host : "http://" + host) + path;
 }
 
 std::string SupportAddress()

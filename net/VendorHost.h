@@ -9,5 +9,9 @@ std::string VendorHost();
 // The address of a page on the vendor's web server; path begins with "/".
 std::string VendorUrl(const std::string& path);
 
+// The address of path on host: "http://" + host + path, or host + path when host names its
+// scheme itself ("https://www.example.com"), so a vendor host can be reached over HTTPS.
+std::string WebAddress(const std::string& host, const std::string& path);
+
 // The vendor's support e-mail address, as the program was built.
 std::string SupportAddress();

@@ -2,6 +2,7 @@
 
 #include "config/Connection.h"
 #include "net/HttpClient.h"
+#include "net/VendorHost.h"
 
 #include <cctype>
 #include <charconv>
@@ -9,7 +10,7 @@
 
 std::string VersionFileURL(const std::string& host)
 {
-    return "http://" + host + VersionFilePath;
+    return WebAddress(host, VersionFilePath);
 }
 
 std::string VersionConnectingText(const std::string& host)

@@ -37,7 +37,8 @@ struct TVersionCheckResult
     std::string Error;                        // why the check failed, empty on success
 };
 
-// "http://" + host + the version file's path.
+// "http://" + host + the version file's path; a host with its own scheme keeps it
+// (WebAddress).
 std::string VersionFileURL(const std::string& host);
 // The status line while the check runs, after a successful one, and after any failure.
 std::string VersionConnectingText(const std::string& host);

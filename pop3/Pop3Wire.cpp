@@ -4,6 +4,7 @@
 #include "pop3/WireMessage.h"
 
 #include <exception>
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -19,6 +20,7 @@ const char* const HeaderCommand = "TOP ";
 const char* const PreviewCommand = "Top ";
 const char* const SizeCommand = "LIST ";
 const char* const DeleteCommand = "DELE ";
+const char* const StlsCommand = "STLS";
 
 // A count or size: a whole decimal number, not negative; else the conversion error as a user
 // reads it.
@@ -66,13 +68,10 @@ TWirePOP3::~TWirePOP3()
 void TWirePOP3::Connect()
 {
     ResetListing();
+    FPeerCertificate.reset();
     TWireClient::Connect();
     try {
-        const std::string greeting = ReadLine();
-        SetReplyText(greeting);
-        if (greeting.compare(0, 3, "+OK") != 0)
-            throw EWireConnectRefused(greeting);
-        DoStatus("Connected");
+        OpenSession(false);
         SendCommand(UserCommand + UserID, 1, "User Account is valid", 0);
         SendCommand(PassCommand + Password, 1, "Password is valid", 0);
     } catch (...) {
@@ -83,6 +82,96 @@ void TWirePOP3::Connect()
         }
         throw;
     }
+}
+
+TPeerCertificate TWirePOP3::FetchCertificate()
+{
+    if (Security == TWireSecurity::None)
+        throw EWireTlsError("The connection to " + Host +
+                            " is not secured, so there is no certificate to trust; choose "
+                            "STARTTLS or SSL/TLS first.");
+    ResetListing();
+    FPeerCertificate.reset();
+    TWireClient::Connect();
+    try {
+        OpenSession(true);
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (const std::exception&) {
+        }
+        throw;
+    }
+    TPeerCertificate certificate = *FPeerCertificate;
+    try {
+        Disconnect();
+    } catch (const std::exception&) {
+        // The certificate is what was asked for; the goodbye changes nothing about it.
+    }
+    return certificate;
+}
+
+void TWirePOP3::OpenSession(bool acceptAnyCertificate)
+{
+    // Any value but None and StartTls means TLS from the first byte: a setting this
+    // program does not know never turns into plain text.
+    const bool implicitTls = Security != TWireSecurity::None && Security != TWireSecurity::StartTls;
+    if (implicitTls)
+        Secure(acceptAnyCertificate);
+    const std::string greeting = ReadLine();
+    SetReplyText(greeting);
+    if (greeting.compare(0, 3, "+OK") != 0)
+        throw EWireConnectRefused(greeting);
+    DoStatus("Connected");
+    if (Security == TWireSecurity::StartTls)
+        StartTls(acceptAnyCertificate);
+}
+
+void TWirePOP3::StartTls(bool acceptAnyCertificate)
+{
+    DoStatus("Starting TLS");
+    const std::vector<std::string> capabilities = Capabilities();
+    // RFC 2449 §5: a server that answers CAPA lists STLS when it has it; a server that does
+    // not know CAPA may still know STLS, so that one is asked.
+    if (ReplyCode() == 1 && !HasCapability(capabilities, StlsCommand))
+        throw EWireTlsError("The server " + Host +
+                            " does not offer STARTTLS, so the connection cannot be secured; "
+                            "the password was not sent.");
+    SendCommand(StlsCommand, -1, "", 0);
+    if (ReplyCode() != 1)
+        throw EWireTlsError("The server " + Host + " refused STARTTLS: " + ReplyText());
+    // RFC 2595 §4: the TLS negotiation begins right after the acceptance. Bytes already
+    // waiting came unprotected and may have been put in by anyone on the way; taking them for
+    // replies inside the session would let them pass as the server's.
+    if (InBufferEnd() > 1) {
+        DropConnection();
+        throw EWireTlsError("The server " + Host +
+                            " sent unprotected data after accepting STARTTLS; the connection "
+                            "was ended, as someone on the way may be tampering with it.");
+    }
+    Secure(acceptAnyCertificate);
+}
+
+void TWirePOP3::Secure(bool acceptAnyCertificate)
+{
+    auto tls = std::make_unique<TTlsTransport>(Winsock(), Socket());
+    TTlsOptions options;
+    options.Host = Host;
+    options.Port = Port;
+    options.TrustedCertificate = TrustedCertificate;
+    options.AcceptAnyCertificate = acceptAnyCertificate;
+    options.TimeoutMs = ReadTimeout;
+    try {
+        tls->Handshake(options);
+    } catch (...) {
+        // A session that failed to be secured gets nothing more, not even QUIT in the clear.
+        DropConnection();
+        throw;
+    }
+    FPeerCertificate = tls->Certificate();
+    const std::string text = SecureConnectionText(tls->Protocol(), tls->Cipher());
+    AttachTransport(std::move(tls));
+    DoStatus(text);
 }
 
 void TWirePOP3::Disconnect()
@@ -241,8 +330,13 @@ std::vector<std::string> TWirePOP3::Capabilities()
 
 bool TWirePOP3::AllowsPipelining(const std::vector<std::string>& capabilities)
 {
+    return HasCapability(capabilities, "PIPELINING");
+}
+
+bool TWirePOP3::HasCapability(const std::vector<std::string>& capabilities, const std::string& name)
+{
     for (const std::string& line : capabilities)
-        if (SameText(Trim(line), "PIPELINING"))
+        if (SameText(Trim(line), name))
             return true;
     return false;
 }

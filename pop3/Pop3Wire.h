@@ -1,10 +1,12 @@
 #pragma once
 
+#include "pop3/TlsTransport.h"
 #include "pop3/WireMessageClient.h"
 
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,11 +31,28 @@ public:
     TWirePOP3();
     ~TWirePOP3() override;
 
-    // Connects, reads the greeting and logs in with USER and PASS. Throws EWireSocketError
-    // when the connection fails, EWireConnectRefused with the greeting when it is not "+OK",
-    // EWireResponseError with the reply line when USER or PASS is refused; the component has
-    // then disconnected.
+    // How the connection is secured. With None everything, the password too, crosses the
+    // network in plain text.
+    TWireSecurity Security = TWireSecurity::None;
+    // A SHA-256 fingerprint accepted in place of the authorities' word (see TTlsOptions).
+    std::string TrustedCertificate;
+
+    // Connects, reads the greeting and logs in with USER and PASS, securing the connection
+    // first as Security says. Throws EWireSocketError when the connection fails,
+    // EWireConnectRefused with the greeting when it is not "+OK", EWireTlsError (or its
+    // EWireCertificateError) when the connection cannot be secured, EWireResponseError with
+    // the reply line when USER or PASS is refused; the component has then disconnected.
     void Connect() override;
+    // Connects and goes as far as Connect goes before the log-in, accepting any certificate,
+    // then says goodbye: the certificate the server presents, with what keeps it from being
+    // accepted, for the user to look at. Throws as Connect does, and EWireTlsError when
+    // Security is None.
+    TPeerCertificate FetchCertificate();
+    // The server's certificate since the connection was secured; nullptr for a plain one.
+    const TPeerCertificate* PeerCertificate() const
+    {
+        return FPeerCertificate ? &*FPeerCertificate : nullptr;
+    }
     // Sends "Quit" without waiting for the answer, then closes. Throws EWireClosedSocket,
     // after closing, when there was no socket to send it on.
     void Disconnect() override;
@@ -91,6 +110,17 @@ public:
     static bool AllowsPipelining(const std::vector<std::string>& capabilities);
 
 private:
+    // Whether the capability lines hold the one named, in any case.
+    static bool HasCapability(const std::vector<std::string>& capabilities,
+                              const std::string& name);
+    // Everything of Connect before the log-in: TLS, the greeting, STLS.
+    void OpenSession(bool acceptAnyCertificate);
+    // Turns the connection into a TLS session and posts "Secure connection established (...)".
+    // A failure ends the connection without a word more to the server.
+    void Secure(bool acceptAnyCertificate);
+    // RFC 2595 §4: STLS after the greeting, then the TLS session.
+    void StartTls(bool acceptAnyCertificate);
+
     // Messages whose commands may be on the way at once when the server allows pipelining:
     // enough to hide the round trips, few enough that neither side's buffers can fill up.
     static constexpr std::int32_t PipelineWindow = 32;
@@ -136,4 +166,5 @@ private:
     std::int32_t FNextToRead = 1;
     std::exception_ptr FSendError;
     std::string FSendErrorText;
+    std::optional<TPeerCertificate> FPeerCertificate;
 };

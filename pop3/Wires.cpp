@@ -188,6 +188,12 @@ void TWireSocket::Disconnect()
     TWire::Disconnect();
 }
 
+void TWireSocket::CloseSocket()
+{
+    FTransport.reset();
+    TWire::CloseSocket();
+}
+
 void TWireSocket::DropConnection()
 {
     if (Connected())

@@ -231,6 +231,9 @@ public:
     std::int32_t WorkSize() const { return FWorkSize; }
 
     void Disconnect() override;
+    // The byte stream goes first: a TLS session never says goodbye on a handle the system may
+    // already have given to another socket.
+    void CloseSocket() override;
 
     void WriteLine(const std::string& text);
     // Throws EWireClosedSocket when there is no socket.

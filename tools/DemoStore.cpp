@@ -13,6 +13,8 @@ void WriteDemoStore(TKeyStore& store, const TDemoAccount& account)
     stored.UserId = account.UserId;
     stored.Password = account.Password;
     stored.Include = true;
+    stored.Security = account.Security;
+    stored.TrustedCertificate = account.TrustedCertificate;
 
     TConfiguration configuration(std::make_unique<TPlainCheckTimer>());
     configuration.Notification.CheckTimer->SetEnabled(true);

@@ -13,6 +13,9 @@ struct TDemoAccount
     std::int32_t Port = 110;
     std::string UserId = "demo";
     std::string Password = "demo";
+    // As TAccount::Security.
+    std::int32_t Security = 0;
+    std::string TrustedCertificate;
 };
 
 // Writes a store as the program itself would: the one account, included, with its password

@@ -1,5 +1,6 @@
 // Writes the throwaway store of the demonstration: one account on the sample POP3 server.
 #include "config/FileKeyStore.h"
+#include "pop3/TlsTransport.h"
 #include "tools/DemoStore.h"
 
 #include <filesystem>
@@ -11,8 +12,11 @@ namespace {
 
 const char* const Usage =
     "usage: mb_demo_store --config FILE --port N [--user NAME] [--password TEXT]\n"
+    "                     [--security none|starttls|tls] [--trusted-certificate FINGERPRINT]\n"
     "Writes a new Mailbeacon store FILE with one account on the sample POP3 server at\n"
     "127.0.0.1 port N (user and password demo unless given) and interval checking on.\n"
+    "The account's security is none unless given; FINGERPRINT is the SHA-256 fingerprint of\n"
+    "a certificate the account trusts (the sample server's self-signed one).\n"
     "FILE must not exist yet: a store in use is never overwritten.\n";
 
 int BadCommandLine(const std::string& text)
@@ -46,6 +50,15 @@ int main(int argc, char* argv[])
             account.UserId = value;
         else if (argument == "--password")
             account.Password = value;
+        else if (argument == "--security" &&
+                 (value == "none" || value == "starttls" || value == "tls"))
+            account.Security = value == "none" ? 0 : value == "starttls" ? 1 : 2;
+        else if (argument == "--security")
+            return BadCommandLine("--security takes none, starttls or tls");
+        else if (argument == "--trusted-certificate" && !NormalizeFingerprint(value).empty())
+            account.TrustedCertificate = NormalizeFingerprint(value);
+        else if (argument == "--trusted-certificate")
+            return BadCommandLine("--trusted-certificate needs a SHA-256 fingerprint");
         else
             return BadCommandLine("unexpected argument " + argument);
     }

@@ -44,12 +44,61 @@ bool IsPassword(const std::string& line)
     return line.size() >= 4 && ::strncasecmp(line.c_str(), "PASS", 4) == 0;
 }
 
+// The bytes of one connection: the socket itself until TLS starts, then the TLS session on it.
+class TConnectionStream
+{
+public:
+    explicit TConnectionStream(int socket)
+        : FSocket(socket)
+    {}
+
+    // False, with the reason, when the handshake fails.
+    bool StartTls(const TTlsServerContext& context, std::string& error)
+    {
+        FTls = std::make_unique<TTlsServerStream>(context, FSocket);
+        if (FTls->Accept())
+            return true;
+        error = FTls->Error();
+        return false;
+    }
+
+    std::string Protocol() const { return FTls ? FTls->Protocol() : "plain text"; }
+
+    long Read(char* buffer, std::size_t size)
+    {
+        return FTls ? FTls->Read(buffer, size) : ::recv(FSocket, buffer, size, 0);
+    }
+
+    bool Write(const std::string& bytes)
+    {
+        if (FTls)
+            return FTls->WriteAll(bytes.data(), bytes.size());
+        std::size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t count =
+                ::send(FSocket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return false;
+            sent += static_cast<std::size_t>(count);
+        }
+        return true;
+    }
+
+private:
+    int FSocket;
+    std::unique_ptr<TTlsServerStream> FTls;
+};
+
 } // namespace
 
 TSamplePop3Server::TSamplePop3Server(TOptions options)
     : FOptions(std::move(options))
     , FMaildrop(FOptions.Folder)
 {
+    if (FOptions.Tls != TTlsMode::None)
+        FTls = std::make_unique<TTlsServerContext>(FOptions.CertificateFile, FOptions.KeyFile);
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) != 0)
         throw SystemError("cannot create a pipe");
@@ -164,19 +213,30 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
         TSamplePop3Session session(
             FMaildrop, FOptions.User, FOptions.Password,
             [this](const std::string& text) { Log(text); }, FOptions.LockWaitMs);
+        session.OfferStartTls = FOptions.Tls == TTlsMode::StartTls;
         if (FOptions.Verbose)
             Log("connection opened");
+        TConnectionStream stream(socket);
+        std::string error;
+        bool open = true;
+        if (FOptions.Tls == TTlsMode::Implicit) {
+            open = stream.StartTls(*FTls, error);
+            if (!open)
+                Log(error);
+            else if (FOptions.Verbose)
+                Log("TLS started (" + stream.Protocol() + ")");
+        }
         std::string buffer;
-        bool open = WriteAll(socket, TSamplePop3Session::Greeting());
+        open = open && stream.Write(TSamplePop3Session::Greeting());
         while (open && !session.Ended()) {
             const std::size_t end = buffer.find('\n');
             if (end == std::string::npos) {
                 if (buffer.size() > MaxCommandLine) {
-                    WriteAll(socket, "-ERR line too long\r\n");
+                    stream.Write("-ERR line too long\r\n");
                     break;
                 }
                 char chunk[4096];
-                const ssize_t received = ::recv(socket, chunk, sizeof chunk, 0);
+                const long received = stream.Read(chunk, sizeof chunk);
                 if (received > 0) {
                     buffer.append(chunk, static_cast<std::size_t>(received));
                     continue;
@@ -184,7 +244,7 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
                 if (received < 0 && errno == EINTR)
                     continue;
                 if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                    WriteAll(socket, "-ERR autologout: idle for too long\r\n");
+                    stream.Write("-ERR autologout: idle for too long\r\n");
                 break;
             }
             std::string line = buffer.substr(0, end);
@@ -192,7 +252,7 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             if (line.size() > MaxCommandLine) {
-                WriteAll(socket, "-ERR line too long\r\n");
+                stream.Write("-ERR line too long\r\n");
                 break;
             }
             const std::string reply = session.Answer(line);
@@ -200,7 +260,19 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
                 Log("C: " + (IsPassword(line) ? line.substr(0, 4) + " ****" : line));
                 Log("S: " + FirstLine(reply));
             }
-            open = WriteAll(socket, reply);
+            open = stream.Write(reply);
+            if (open && session.StartTlsRequested()) {
+                // RFC 2595 §4: commands sent before the negotiation are not taken into it.
+                buffer.clear();
+                open = stream.StartTls(*FTls, error);
+                if (!open) {
+                    Log(error);
+                } else {
+                    session.TlsStarted();
+                    if (FOptions.Verbose)
+                        Log("TLS started (" + stream.Protocol() + ")");
+                }
+            }
         }
         if (FOptions.Verbose)
             Log("connection closed");
@@ -209,21 +281,6 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
     ::close(socket);
     connection.Socket = -1;
     connection.Done = true;
-}
-
-bool TSamplePop3Server::WriteAll(int socket, const std::string& bytes)
-{
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t count =
-            ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        sent += static_cast<std::size_t>(count);
-    }
-    return true;
 }
 
 void TSamplePop3Server::Log(const std::string& text) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/SampleMaildrop.h"
+#include "tools/TlsServer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +19,15 @@ class TSamplePop3Server
 public:
     using TLog = std::function<void(const std::string& text)>;
 
+    // How sessions are secured: not at all, TLS from the first byte (POP3S, RFC 8314), or TLS
+    // after STLS (RFC 2595).
+    enum class TTlsMode
+    {
+        None,
+        Implicit,
+        StartTls
+    };
+
     struct TOptions
     {
         std::string Folder;
@@ -33,9 +43,14 @@ public:
         // every reply. Passwords never reach it. Called from the connection threads.
         TLog Log;
         bool Verbose = false;
+        TTlsMode Tls = TTlsMode::None;
+        // The server's certificate and its key, PEM files, for TLS.
+        std::string CertificateFile;
+        std::string KeyFile;
     };
 
-    // Listens at once. Throws std::runtime_error when the port cannot be had.
+    // Listens at once. Throws std::runtime_error when the port cannot be had, or the
+    // certificate or key cannot be used.
     explicit TSamplePop3Server(TOptions options);
     ~TSamplePop3Server();
     TSamplePop3Server(const TSamplePop3Server&) = delete;
@@ -58,13 +73,13 @@ private:
     };
 
     void Serve(TConnectionThread& connection);
-    bool WriteAll(int socket, const std::string& bytes);
     void Log(const std::string& text) const;
     // Joins the threads of the connections that have ended.
     void Reap();
 
     TOptions FOptions;
     TSampleMaildrop FMaildrop;
+    std::unique_ptr<TTlsServerContext> FTls;
     int FListener = -1;
     int FWakeRead = -1;
     int FWakeWrite = -1;

@@ -14,12 +14,16 @@
 namespace {
 
 const char* const Usage =
-    "usage: mb_sample_pop3_server [--port N] [--user NAME] [--password TEXT] [--verbose] FOLDER\n"
+    "usage: mb_sample_pop3_server [--port N] [--user NAME] [--password TEXT]\n"
+    "                             [--tls CERT KEY | --stls CERT KEY] [--verbose] FOLDER\n"
     "Serves the .eml files of FOLDER, in name order, as the POP3 maildrop of one account on\n"
     "127.0.0.1. Port 0 (the default) lets the system choose a free port; the port is printed\n"
     "on the first line of the output. The account is demo/demo unless given. Deleted\n"
     "messages are removed from FOLDER when the client ends its session with QUIT.\n"
-    "  --verbose  also log every command (passwords hidden) and the first line of each reply\n";
+    "  --tls CERT KEY   TLS from the first byte (POP3S), with the certificate and key (PEM)\n"
+    "  --stls CERT KEY  plain text until the client asks for TLS with STLS\n"
+    "  --verbose        also log every command (passwords hidden) and the first line of each\n"
+    "                   reply\n";
 
 std::atomic<TSamplePop3Server*> RunningServer = nullptr;
 
@@ -70,6 +74,15 @@ int main(int argc, char* argv[])
         } else if (argument == "--port") {
             if (!hasValue || !ParsePort(argv[++index], options.Port))
                 return BadCommandLine("--port needs a number from 0 to 65535");
+        } else if (argument == "--tls" || argument == "--stls") {
+            if (index + 2 >= argc || argv[index + 1][0] == '\0' || argv[index + 2][0] == '\0')
+                return BadCommandLine(argument + " needs a certificate file and a key file");
+            if (options.Tls != TSamplePop3Server::TTlsMode::None)
+                return BadCommandLine("--tls and --stls exclude each other");
+            options.Tls = argument == "--tls" ? TSamplePop3Server::TTlsMode::Implicit
+                                              : TSamplePop3Server::TTlsMode::StartTls;
+            options.CertificateFile = argv[++index];
+            options.KeyFile = argv[++index];
         } else if (argument == "--user" || argument == "--password") {
             if (!hasValue || argv[index + 1][0] == '\0')
                 return BadCommandLine(argument + " needs a text");
@@ -97,9 +110,12 @@ int main(int argc, char* argv[])
             sigaction(signal, &action, nullptr);
 
         std::cout << server.Port() << std::endl;
+        const char* security = options.Tls == TSamplePop3Server::TTlsMode::Implicit   ? " (TLS)"
+                               : options.Tls == TSamplePop3Server::TTlsMode::StartTls ? " (STLS)"
+                                                                                      : "";
         options.Log("serving " + std::to_string(count) + " message(s) of " + options.Folder +
-                    " on 127.0.0.1 port " + std::to_string(server.Port()) + " for user " +
-                    options.User);
+                    " on 127.0.0.1 port " + std::to_string(server.Port()) + security +
+                    " for user " + options.User);
         server.Run();
         RunningServer = nullptr;
         options.Log("stopped");

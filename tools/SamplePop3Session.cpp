@@ -107,6 +107,8 @@ std::string TSamplePop3Session::Answer(const std::string& line)
         return CapabilityReply();
     if (command == "QUIT")
         return Quit();
+    if (command == "STLS" && OfferStartTls)
+        return StartTls();
     return FState == TState::Authorization ? Authorize(command, argument)
                                            : Transact(command, argument);
 }
@@ -117,7 +119,29 @@ std::string TSamplePop3Session::CapabilityReply() const
     std::string reply = Ok("capability list follows");
     for (const std::string& line : Capabilities)
         reply += Line(line);
+    if (OfferStartTls && !FSecure && FState == TState::Authorization)
+        reply += Line("STLS");
     return reply + Line(".");
+}
+
+// RFC 2595 §4: only in the AUTHORIZATION state, and only once.
+std::string TSamplePop3Session::StartTls()
+{
+    if (FSecure)
+        return Err("TLS is already active");
+    if (FState != TState::Authorization)
+        return Err("STLS is only allowed before the log-in");
+    FStartTlsRequested = true;
+    return Ok("Begin TLS negotiation");
+}
+
+void TSamplePop3Session::TlsStarted()
+{
+    FStartTlsRequested = false;
+    FSecure = true;
+    // RFC 2595 §4: nothing said before the negotiation counts after it.
+    FUserGiven = false;
+    FGivenUser.clear();
 }
 
 std::string TSamplePop3Session::Authorize(const std::string& command, const std::string& argument)

@@ -29,6 +29,12 @@ public:
     // The lines of the answer to CAPA; with none, CAPA is an unknown command, as it is to a
     // server older than the extension.
     std::vector<std::string> Capabilities = SampleCapabilities();
+    // Offers STLS (RFC 2595) before the log-in, listed among the capabilities until the session
+    // is secure. The connection starts TLS when StartTlsRequested() after a reply, and says
+    // so with TlsStarted().
+    bool OfferStartTls = false;
+    bool StartTlsRequested() const { return FStartTlsRequested; }
+    void TlsStarted();
 
     static std::string Greeting();
     // The reply to one command line given without its CR LF; the reply ends with CR LF.
@@ -46,6 +52,7 @@ private:
     std::string Authorize(const std::string& command, const std::string& argument);
     std::string Transact(const std::string& command, const std::string& argument);
     std::string Quit();
+    std::string StartTls();
     std::string LogIn(const std::string& password);
     // The message the argument numbers, or an -ERR reply in error.
     bool FindMessage(const std::string& argument, std::size_t& index, std::string& error) const;
@@ -66,6 +73,8 @@ private:
     bool FUserGiven = false;
     bool FLocked = false;
     bool FEnded = false;
+    bool FStartTlsRequested = false;
+    bool FSecure = false;
     std::vector<TSampleMessage> FMessages;
     std::vector<bool> FDeleted;
 };

@@ -5,7 +5,9 @@
 #include "config/PassCrypt.h"
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
+#include "tests/support/SampleServerThread.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 
@@ -142,4 +144,41 @@ TEST(CommandLineWithoutDisplay, CheckListsTheMailboxOnLoopback)
     EXPECT_EQ(run.Out.rfind("Home\tAnn Smith\tHello\t", 0), 0u) << run.Out;
     EXPECT_NE(run.Out.find("\nMail Check completed at "), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find(" with 0 error(s)\n"), std::string::npos) << run.Out;
+}
+
+TEST(CommandLineWithoutDisplay, CheckOverTlsListsTheTrustedAccountAndRefusesTheOther)
+{
+    if (TTestCertificates::Binary().empty())
+        GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
+    TSelfSignedSampleServer tls({"From: Ann Smith <ann@example.org>\r\nSubject: Secure hello\r\n"
+                                 "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n\r\nHi.\r\n"});
+    TSampleServerThread& server = tls.Server;
+    TTempDir folder;
+    const std::string store = folder.File("accounts.reg");
+    {
+        TFileKeyStore keys(store);
+        TCryptLib cipher = MakeProgramCipher();
+        TAccount trusted{"Trusted", "127.0.0.1", server.Port(), "demo", "demo"};
+        trusted.Security = TAccount::SecurityTls;
+        trusted.TrustedCertificate = tls.Certificate.Fingerprint;
+        TAccount untrusted = trusted;
+        untrusted.Name = "Untrusted";
+        untrusted.TrustedCertificate.clear();
+        SaveAccount(keys, cipher, trusted, {});
+        SaveAccount(keys, cipher, untrusted, {});
+    }
+
+    const TRun run = RunProgram(folder, {"--check", "--json", "--verbose", "--config", store});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    EXPECT_NE(run.Out.find("\"errors\": 1"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\"account\": \"Trusted\""), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\"subject\": \"Secure hello\""), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find("\"account\": \"Untrusted\""), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("ERROR - Connection to Untrusted failed."), std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Err.find("Secure connection established (TLSv1.3, "), std::string::npos)
+        << run.Err;
+    // The untrusted account never logged in.
+    EXPECT_EQ(server.Log().find("log-in refused"), std::string::npos);
+    EXPECT_NE(server.Log().find("demo logged in"), std::string::npos);
 }

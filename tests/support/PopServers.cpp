@@ -60,16 +60,27 @@ void GiveTo(const fs::path& path, const TServerUser& user)
                 throw std::runtime_error("cannot hand " + entry.path().string() + " over");
 }
 
-// True when a connection to the port is greeted with "+OK" within a second.
-bool Greets(std::uint16_t port)
+// A socket connected to the loopback port, or -1.
+int ConnectLoopback(std::uint16_t port)
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
+    if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return s;
+    if (s >= 0)
+        ::close(s);
+    return -1;
+}
+
+// True when a connection to the port is greeted with "+OK" within a second.
+bool Greets(std::uint16_t port)
+{
+    const int s = ConnectLoopback(port);
     bool greeted = false;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (s >= 0) {
         std::string text;
         const auto deadline = TClock::now() + std::chrono::seconds(1);
         while (text.find('\n') == std::string::npos && TClock::now() < deadline) {
@@ -86,11 +97,20 @@ bool Greets(std::uint16_t port)
         if (greeted)
             ::send(s, "QUIT\r\n", 6, MSG_NOSIGNAL);
     }
-    ::close(s);
+    if (s >= 0)
+        ::close(s);
     return greeted;
 }
 
 } // namespace
+
+bool LoopbackAccepts(std::uint16_t port)
+{
+    const int s = ConnectLoopback(port);
+    if (s >= 0)
+        ::close(s);
+    return s >= 0;
+}
 
 std::uint16_t FreeLoopbackPort()
 {
@@ -157,6 +177,19 @@ void TServerProcess::Start(const std::string& program, const std::vector<std::st
 
 void TServerProcess::WaitForGreeting(std::uint16_t port, const std::string& what, int timeoutMs)
 {
+    WaitUntil([port] { return Greets(port); },
+              what + " did not greet on port " + std::to_string(port), what, timeoutMs);
+}
+
+void TServerProcess::WaitForListener(std::uint16_t port, const std::string& what, int timeoutMs)
+{
+    WaitUntil([port] { return LoopbackAccepts(port); },
+              what + " did not listen on port " + std::to_string(port), what, timeoutMs);
+}
+
+void TServerProcess::WaitUntil(const std::function<bool()>& ready, const std::string& failure,
+                               const std::string& what, int timeoutMs)
+{
     const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
     while (TClock::now() < deadline) {
         int status = 0;
@@ -164,12 +197,11 @@ void TServerProcess::WaitForGreeting(std::uint16_t port, const std::string& what
             FPid = -1;
             throw std::runtime_error(what + " ended at start; its log:\n" + ReadFile(FLogFile));
         }
-        if (Greets(port))
+        if (ready())
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error(what + " did not greet on port " + std::to_string(port) +
-                             "; its log:\n" + ReadFile(FLogFile));
+    throw std::runtime_error(failure + "; its log:\n" + ReadFile(FLogFile));
 }
 
 void TServerProcess::Stop()
@@ -190,7 +222,7 @@ void TServerProcess::Stop()
     FPid = -1;
 }
 
-TDovecotServer::TDovecotServer()
+TDovecotServer::TDovecotServer(const TServerTls& tls)
 {
     const std::string binary = Binary();
     if (binary.empty())
@@ -209,6 +241,27 @@ TDovecotServer::TDovecotServer()
     WriteFile((dir / "dovecot.log").string(), "");
     FPort = FreeLoopbackPort();
     const std::string d = dir.string();
+    std::string ssl = "ssl = no\n";
+    std::string secureListener = "    port = 0\n";
+    if (!tls.CertificateFile.empty()) {
+        fs::create_directories(dir / "tls");
+        fs::copy_file(tls.CertificateFile, dir / "tls" / "cert.pem");
+        fs::copy_file(tls.KeyFile, dir / "tls" / "key.pem");
+        do
+            FSecurePort = FreeLoopbackPort();
+        while (FSecurePort == FPort);
+        ssl = "ssl = yes\n"
+              "ssl_cert = <" +
+              d +
+              "/tls/cert.pem\n"
+              "ssl_key = <" +
+              d + "/tls/key.pem\n";
+        secureListener = "    address = 127.0.0.1\n"
+                         "    port = " +
+                         std::to_string(FSecurePort) +
+                         "\n"
+                         "    ssl = yes\n";
+    }
     const std::string config = "protocols = pop3\n"
                                "listen = 127.0.0.1\n"
                                "base_dir = " +
@@ -240,8 +293,8 @@ TDovecotServer::TDovecotServer()
                                "disable_plaintext_auth = no\n"
                                "auth_mechanisms = plain login\n"
                                "auth_failure_delay = 0\n"
-                               "mail_max_userip_connections = 100\n"
-                               "ssl = no\n"
+                               "mail_max_userip_connections = 100\n" +
+                               ssl +
                                "passdb {\n"
                                "  driver = passwd-file\n"
                                "  args = scheme=PLAIN username_format=%u " +
@@ -264,8 +317,8 @@ TDovecotServer::TDovecotServer()
                                std::to_string(FPort) +
                                "\n"
                                "  }\n"
-                               "  inet_listener pop3s {\n"
-                               "    port = 0\n"
+                               "  inet_listener pop3s {\n" +
+                               secureListener +
                                "  }\n"
                                "}\n"
                                "service anvil {\n"

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,20 +24,35 @@ public:
     // Polls until a connection to the port is greeted with "+OK", at most timeoutMs. Throws
     // std::runtime_error, naming what, when the program ends or the time runs out.
     void WaitForGreeting(std::uint16_t port, const std::string& what, int timeoutMs = 15000);
+    // Polls until the port accepts a connection, failing as WaitForGreeting does.
+    void WaitForListener(std::uint16_t port, const std::string& what, int timeoutMs = 15000);
     void Stop();
 
 private:
+    void WaitUntil(const std::function<bool()>& ready, const std::string& failure,
+                   const std::string& what, int timeoutMs);
+
     pid_t FPid = -1;
     std::string FLogFile;
 };
 
 // A loopback port that nothing listens on at the moment.
 std::uint16_t FreeLoopbackPort();
+// Whether a connection to the loopback port is accepted now.
+bool LoopbackAccepts(std::uint16_t port);
 // The path of an installed program found in PATH or the system folders; empty when missing.
 std::string FindProgram(const std::string& name);
 
+// The certificate and key (PEM files) of a server that offers TLS; empty for none.
+struct TServerTls
+{
+    std::string CertificateFile;
+    std::string KeyFile;
+};
+
 // A private Dovecot POP3 server on a loopback port with one Maildir account (User,
-// Password), running as nobody from a configuration in its own temporary folder.
+// Password), running as nobody from a configuration in its own temporary folder. With a
+// certificate it offers STLS on Port() and TLS from the first byte on SecurePort().
 class TDovecotServer
 {
 public:
@@ -47,9 +63,11 @@ public:
     static std::string Binary() { return FindProgram("dovecot"); }
 
     // Throws std::runtime_error with the server's log when it cannot start.
-    TDovecotServer();
+    explicit TDovecotServer(const TServerTls& tls = {});
 
     std::uint16_t Port() const { return FPort; }
+    // The POP3S port; 0 without a certificate.
+    std::uint16_t SecurePort() const { return FSecurePort; }
     // Adds a message (CR LF lines) to the account's mailbox; messages keep the order added.
     void AddMessage(const std::string& text);
     // Another account on the same server, with a mailbox of its own.
@@ -65,6 +83,7 @@ private:
     TTempDir FFolder;
     std::string FMaildir;
     std::uint16_t FPort = 0;
+    std::uint16_t FSecurePort = 0;
     std::size_t FAdded = 0;
     TServerProcess FProcess;
 };

@@ -1,6 +1,7 @@
 #include "tests/support/TinyProxy.h"
 
 #include "tests/support/HttpFixtureServer.h"
+#include "tests/support/PopServers.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -20,19 +21,6 @@
 namespace {
 
 constexpr const char* Program = "/usr/bin/tinyproxy";
-
-bool Accepts(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
-}
 
 } // namespace
 
@@ -103,7 +91,7 @@ bool TTinyProxy::Start()
     FPid = pid;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Accepts(FPort))
+        if (LoopbackAccepts(FPort))
             return true;
         int status = 0;
         if (::waitpid(FPid, &status, WNOHANG) == FPid) {

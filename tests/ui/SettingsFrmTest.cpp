@@ -6,7 +6,10 @@
 #include "gui/MainFrm.h"
 #include "mail/MailSession.h"
 #include "tests/support/FakeConnectionProbes.h"
+#include "tests/support/PopServers.h"
+#include "tests/support/SampleServerThread.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/ui/UiSupport.h"
 
 #include <QApplication>
@@ -136,7 +139,9 @@ TEST_F(TSettingsFormTest, FirstOpeningShowsNewAccountPageAndReopeningTheLastPage
                                              "Connection", "Notification"}));
     EXPECT_EQ(form->ActivePage(), QStringLiteral("NewAccount"));
     EXPECT_EQ(form->lblNewAccountTitle->text(), QStringLiteral("N e w   A c c o u n t"));
-    EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("110"));
+    // A new account starts secure.
+    EXPECT_EQ(form->cmbNewSecurity->currentText(), QStringLiteral("SSL/TLS"));
+    EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("995"));
     EXPECT_TRUE(form->cbNewInclude->isChecked());
     EXPECT_EQ(form->edtNewPassword->echoMode(), QLineEdit::Password);
 
@@ -177,21 +182,24 @@ TEST_F(TSettingsFormTest, NewAccountWithOnlyANameIsStoredWithDefaults)
 
     ASSERT_EQ(StoredAccountNames(), std::vector<std::string>{"Home"});
     TFileKeyStore stored(FDir.File("store.reg"));
-    EXPECT_EQ(stored.ReadInteger(AccountKey("Home"), "Port"), 110);
+    // A port that is no number falls back to the one of the security chosen.
+    EXPECT_EQ(stored.ReadInteger(AccountKey("Home"), "Port"), 995);
+    EXPECT_EQ(stored.ReadInteger(AccountKey("Home"), "Security"), TAccount::SecurityTls);
+    EXPECT_FALSE(stored.ValueExists(AccountKey("Home"), "TrustedCertificate"));
     EXPECT_EQ(stored.ReadInteger(AccountKey("Home"), "Include"), 0);
     EXPECT_EQ(stored.ReadString(AccountKey("Home"), "Host"), "");
     EXPECT_EQ(stored.ReadString(AccountKey("Home"), "UserId"), "");
     EXPECT_EQ(stored.ReadString(AccountKey("Home"), "Password"), "");
 
     ASSERT_EQ(FConfiguration.Accounts.size(), 1u);
-    EXPECT_EQ(FConfiguration.Accounts[0]->Port, 110);
+    EXPECT_EQ(FConfiguration.Accounts[0]->Port, 995);
     EXPECT_FALSE(FConfiguration.Accounts[0]->Include);
     EXPECT_EQ(TreeTexts(*form).mid(0, 2), (QStringList{"Accounts", "Home"}));
     EXPECT_EQ(form->tvOptionExplorer->currentItem()->text(0), QStringLiteral("Accounts"));
     EXPECT_EQ(form->ActivePage(), QStringLiteral("NewAccount"));
     // Ready for the next account.
     EXPECT_TRUE(form->edtNewAccountName->text().isEmpty());
-    EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("110"));
+    EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("995"));
     EXPECT_TRUE(form->cbNewInclude->isChecked());
     EXPECT_TRUE(FDialogs.Errors.isEmpty());
 }
@@ -369,6 +377,115 @@ TEST_F(TSettingsFormTest, DeletingRemovesTheSubKeyAtOnceAndMovesTheSelection)
     EXPECT_TRUE(FConfiguration.Accounts.empty());
     EXPECT_EQ(form->ActivePage(), QStringLiteral("NewAccount"));
     EXPECT_EQ(FConfiguration.LastSettingsPage, 0);
+}
+
+TEST_F(TSettingsFormTest, SecurityChoiceMovesOnlyTheStandardPorts)
+{
+    AddStoredAccount("Old");
+    auto form = Open();
+    const std::vector<std::pair<int, QString>> steps = {{TAccount::SecurityNone, "110"},
+                                                        {TAccount::SecurityStartTls, "110"},
+                                                        {TAccount::SecurityTls, "995"},
+                                                        {TAccount::SecurityStartTls, "110"}};
+    for (const auto& [security, port] : steps) {
+        form->cmbNewSecurity->setCurrentIndex(security);
+        EXPECT_EQ(form->edtNewPort->text(), port) << security;
+    }
+    // A port of the user's own is left alone.
+    Retype(form->edtNewPort, QStringLiteral("1995"));
+    form->cmbNewSecurity->setCurrentIndex(TAccount::SecurityTls);
+    EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("1995"));
+
+    // An account stored before accounts had security keeps what it had.
+    Select(*form, QStringLiteral("Old"));
+    EXPECT_EQ(form->cmbSecurity->currentText(), QStringLiteral("None"));
+    EXPECT_EQ(form->edtPort->text(), QStringLiteral("110"));
+    form->cmbSecurity->setCurrentIndex(TAccount::SecurityTls);
+    EXPECT_EQ(form->edtPort->text(), QStringLiteral("995"));
+}
+
+TEST_F(TSettingsFormTest, SecurityAndTrustedCertificateAreSavedWithTheAccount)
+{
+    AddStoredAccount("Home");
+    auto form = Open();
+    Select(*form, QStringLiteral("Home"));
+    form->cmbSecurity->setCurrentIndex(TAccount::SecurityStartTls);
+
+    Retype(form->edtTrustedCertificate, QStringLiteral("12:34"));
+    Click(form->btnSaveAccount);
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("is not a SHA-256 fingerprint")));
+    TFileKeyStore stored(FDir.File("store.reg"));
+    EXPECT_EQ(stored.ReadInteger(AccountKey("Home"), "Security"), TAccount::SecurityNone);
+    EXPECT_EQ(FConfiguration.Accounts[0]->Security, TAccount::SecurityNone);
+
+    // Pasted as some tools print it: lower case, no colons.
+    const QString colons = QStringLiteral("AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+                                          "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89");
+    Retype(form->edtTrustedCertificate, colons.toLower().remove(u':'));
+    Click(form->btnSaveAccount);
+    EXPECT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_EQ(form->edtTrustedCertificate->text(), colons);
+    TFileKeyStore saved(FDir.File("store.reg"));
+    EXPECT_EQ(saved.ReadInteger(AccountKey("Home"), "Security"), TAccount::SecurityStartTls);
+    EXPECT_EQ(saved.ReadString(AccountKey("Home"), "TrustedCertificate"), colons.toStdString());
+    EXPECT_EQ(FConfiguration.Accounts[0]->TrustedCertificate, colons.toStdString());
+
+    Select(*form, QStringLiteral("Accounts"));
+    Select(*form, QStringLiteral("Home"));
+    EXPECT_EQ(form->cmbSecurity->currentText(), QStringLiteral("STARTTLS"));
+    EXPECT_EQ(form->edtTrustedCertificate->text(), colons);
+}
+
+TEST_F(TSettingsFormTest, TrustStepShowsTheServersCertificateAndFillsTheFieldOnYes)
+{
+    if (TTestCertificates::Binary().empty())
+        GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
+    TSelfSignedSampleServer tls;
+    const TTestCertificates::TCertificate& certificate = tls.Certificate;
+    TSampleServerThread& server = tls.Server;
+
+    auto form = Open();
+    form->cmbNewSecurity->setCurrentIndex(TAccount::SecurityNone);
+    Click(form->btnNewTrustCertificate);
+    ASSERT_EQ(FDialogs.Errors.size(), 1);
+    EXPECT_TRUE(FDialogs.Errors[0].contains(QStringLiteral("Enter the POP3 server first")));
+    QTest::keyClicks(form->edtNewHost, QStringLiteral("127.0.0.1"));
+    Click(form->btnNewTrustCertificate);
+    ASSERT_EQ(FDialogs.Errors.size(), 2);
+    EXPECT_TRUE(FDialogs.Errors[1].contains(QStringLiteral("Choose STARTTLS or SSL/TLS first")));
+
+    form->cmbNewSecurity->setCurrentIndex(TAccount::SecurityTls);
+    Retype(form->edtNewPort, QString::number(server.Port()));
+    FDialogs.Answer = false;
+    Click(form->btnNewTrustCertificate);
+    // The dialog stays responsive while the certificate is fetched.
+    EXPECT_FALSE(form->btnNewTrustCertificate->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return FDialogs.Questions.size() == 1; }, 10000));
+    const QString question = FDialogs.Questions[0];
+    EXPECT_TRUE(question.contains(QString::fromStdString(certificate.Fingerprint)))
+        << question.toStdString();
+    EXPECT_TRUE(question.contains(QStringLiteral("it is self-signed (nobody vouches for it)")))
+        << question.toStdString();
+    EXPECT_TRUE(form->edtNewTrustedCertificate->text().isEmpty());
+    ASSERT_TRUE(WaitFor([&] { return form->btnNewTrustCertificate->isEnabled(); }));
+    EXPECT_EQ(form->btnNewTrustCertificate->text(), QStringLiteral("Trust this certificate"));
+
+    FDialogs.Answer = true;
+    Click(form->btnNewTrustCertificate);
+    ASSERT_TRUE(WaitFor([&] { return FDialogs.Questions.size() == 2; }, 10000));
+    EXPECT_EQ(form->edtNewTrustedCertificate->text(),
+              QString::fromStdString(certificate.Fingerprint));
+    EXPECT_EQ(FDialogs.Errors.size(), 2);
+
+    // A server that cannot be reached says so.
+    Retype(form->edtNewPort, QString::number(FreeLoopbackPort()));
+    ASSERT_TRUE(WaitFor([&] { return form->btnNewTrustCertificate->isEnabled(); }));
+    Click(form->btnNewTrustCertificate);
+    ASSERT_TRUE(WaitFor([&] { return FDialogs.Errors.size() == 3; }, 10000));
+    EXPECT_TRUE(FDialogs.Errors[2].startsWith(
+        QStringLiteral("The certificate of 127.0.0.1 could not be fetched:\nSocket Error #10061")))
+        << FDialogs.Errors[2].toStdString();
 }
 
 TEST_F(TSettingsFormTest, StoreThatCannotBeWrittenIsReportedAndNothingIsLost)

@@ -100,22 +100,31 @@ void FillLog(TLogList& log)
 
 void FillConfiguration(TConfiguration& configuration)
 {
+    // The work server has a self-signed certificate, trusted by its fingerprint.
     const struct
     {
         const char* Name;
         const char* Host;
         const char* UserId;
         bool Include;
-    } accounts[] = {{"Home", "pop.example.net", "ada.brennan", true},
-                    {"Work", "mail.example.com", "abrennan", true},
-                    {"Old provider", "pop3.example.org", "ada1972", false}};
+        std::int32_t Security;
+        const char* TrustedCertificate;
+    } accounts[] = {
+        {"Home", "pop.example.net", "ada.brennan", true, TAccount::SecurityTls, ""},
+        {"Work", "mail.example.com", "abrennan", true, TAccount::SecurityTls,
+         "3F:A1:0C:77:92:5E:D4:1B:8C:26:E9:40:5D:B3:71:AA:"
+         "0E:64:C8:19:F2:7D:35:9B:E0:4C:A8:13:6F:D2:57:B9"},
+        {"Old provider", "pop3.example.org", "ada1972", false, TAccount::SecurityNone, ""}};
     for (const auto& sample : accounts) {
         auto account = std::make_shared<TAccount>();
         account->Name = sample.Name;
         account->Host = sample.Host;
+        account->Port = sample.Security == TAccount::SecurityTls ? DefaultSecurePort : DefaultPort;
         account->UserId = sample.UserId;
         account->Password = "secret";
         account->Include = sample.Include;
+        account->Security = sample.Security;
+        account->TrustedCertificate = sample.TrustedCertificate;
         configuration.Accounts.push_back(account);
     }
     configuration.Notification.CheckTimer->SetEnabled(true);

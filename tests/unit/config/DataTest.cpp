@@ -202,6 +202,40 @@ TEST_F(Data, AccountsLoadInOrderWithTheirDefaults)
     EXPECT_EQ(work.UserId, "bob");
     EXPECT_EQ(work.Password, "secret");
     EXPECT_FALSE(work.Include);
+    // A store from before accounts were secured loads them unsecured, as they were.
+    EXPECT_EQ(work.Security, TAccount::SecurityNone);
+    EXPECT_EQ(work.TrustedCertificate, "");
+}
+
+TEST_F(Data, SecurityAndTrustedCertificateFollowIncludeAndGoWithTheAccount)
+{
+    const std::string fingerprint = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+                                    "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+    TAccount account;
+    account.Name = "Home";
+    account.Security = TAccount::SecurityTls;
+    account.TrustedCertificate = fingerprint;
+    SaveAccount(FStore, FCipher, account, {});
+    EXPECT_NE(ReadFile(FileName())
+                  .find("\"Include\"=dword:00000001\r\n\"Security\"=dword:00000002\r\n"
+                        "\"TrustedCertificate\"=\"" +
+                        fingerprint + "\"\r\n"),
+              std::string::npos)
+        << ReadFile(FileName());
+
+    // Trust withdrawn: the value goes, the security stays.
+    account.TrustedCertificate.clear();
+    account.Security = TAccount::SecurityStartTls;
+    SaveAccount(FStore, FCipher, account, "Home");
+    EXPECT_FALSE(FStore.ValueExists(Accounts + "\\Home", "TrustedCertificate"));
+    TFileKeyStore fresh(FileName());
+    LoadAccounts(fresh, FCipher, FConfiguration.Accounts);
+    ASSERT_EQ(FConfiguration.Accounts.size(), 1u);
+    EXPECT_EQ(FConfiguration.Accounts[0]->Security, TAccount::SecurityStartTls);
+    EXPECT_EQ(FConfiguration.Accounts[0]->TrustedCertificate, "");
+
+    RemoveAccount(FStore, "Home");
+    EXPECT_EQ(ReadFile(FileName()).find("Security"), std::string::npos);
 }
 
 TEST_F(Data, ABadAccountValueStopsLoadingWithoutThatAccount)

@@ -39,6 +39,7 @@ TEST(DemoStore, ProgramLoadsTheAccountAndIntervalChecking)
     EXPECT_EQ(accounts[0]->UserId, "ann");
     EXPECT_EQ(accounts[0]->Password, "s3cret");
     EXPECT_TRUE(accounts[0]->Include);
+    EXPECT_EQ(accounts[0]->Security, TAccount::SecurityNone);
 
     TConfiguration configuration;
     LoadSettings(store, configuration);
@@ -49,6 +50,27 @@ TEST(DemoStore, ProgramLoadsTheAccountAndIntervalChecking)
     const std::string text = ReadFile(fileName);
     EXPECT_EQ(text.rfind("REGEDIT4\r\n", 0), 0u);
     EXPECT_EQ(text.find("s3cret"), std::string::npos) << "the password is stored enciphered";
+}
+
+TEST(DemoStore, SecureAccountTrustsTheGivenCertificate)
+{
+    TTempDir dir;
+    const std::string fingerprint = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+                                    "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+    const std::string command = std::string(MB_DEMO_STORE) + " --port 40995 --security tls";
+    EXPECT_EQ(
+        ExitStatus(command + " --config '" + dir.File("bad.reg") + "' --trusted-certificate AB:CD"),
+        2);
+    ASSERT_EQ(ExitStatus(command + " --config '" + dir.File("demo.reg") +
+                         "' --trusted-certificate " + fingerprint),
+              0);
+    TFileKeyStore store(dir.File("demo.reg"));
+    TCryptLib cipher = MakeProgramCipher();
+    TAccountList accounts;
+    LoadAccounts(store, cipher, accounts);
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0]->Security, TAccount::SecurityTls);
+    EXPECT_EQ(accounts[0]->TrustedCertificate, fingerprint);
 }
 
 TEST(DemoStore, NeverOverwritesAStoreOrTakesABadPort)

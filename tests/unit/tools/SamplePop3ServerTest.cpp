@@ -4,6 +4,7 @@
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 
@@ -307,10 +308,45 @@ TEST(SamplePop3ServerProgram, RefusesABadCommandLine)
          {std::vector<std::string>{MB_SAMPLE_SERVER},
           {MB_SAMPLE_SERVER, "--port", "70000", dir.Path()},
           {MB_SAMPLE_SERVER, dir.File("missing")},
-          {MB_SAMPLE_SERVER, "--bogus", dir.Path()}}) {
+          {MB_SAMPLE_SERVER, "--bogus", dir.Path()},
+          {MB_SAMPLE_SERVER, "--tls", "cert.pem", dir.Path()},
+          {MB_SAMPLE_SERVER, "--tls", "c", "k", "--stls", "c", "k", dir.Path()}}) {
         TChildProcess server(arguments);
         EXPECT_EQ(server.Wait(), 2) << arguments.back();
     }
+    // A certificate that cannot be read is a failure to start, not a plain-text server.
+    TChildProcess unreadable(
+        {MB_SAMPLE_SERVER, "--tls", dir.File("none.pem"), dir.File("none.key"), dir.Path()});
+    EXPECT_EQ(unreadable.ReadLine(), "");
+    EXPECT_EQ(unreadable.Wait(), 1);
+}
+
+TEST(SamplePop3ServerProgram, ServesStartTlsWithItsCertificate)
+{
+    if (TTestCertificates::Binary().empty())
+        GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
+    TTestCertificates pki;
+    const TTestCertificates::TCertificate certificate = pki.SelfSigned("127.0.0.1", "IP:127.0.0.1");
+    TTempDir dir;
+    fs::copy_file(SampleFiles()[0], dir.File("only.eml"));
+    TChildProcess server({MB_SAMPLE_SERVER, "--port", "0", "--stls", certificate.CertificateFile,
+                          certificate.KeyFile, dir.Path()});
+    const std::string port = server.ReadLine();
+    ASSERT_FALSE(port.empty());
+    auto client = MakeClient(static_cast<std::uint16_t>(std::stoi(port)));
+    client->Security = TWireSecurity::StartTls;
+    client->TrustedCertificate = certificate.Fingerprint;
+    client->Connect();
+    EXPECT_EQ(client->CheckMessages(), 1);
+    // The client leaves without a word; the server carries on.
+    client->CloseSocket();
+    client = MakeClient(static_cast<std::uint16_t>(std::stoi(port)));
+    client->Security = TWireSecurity::StartTls;
+    client->TrustedCertificate = certificate.Fingerprint;
+    client->Connect();
+    client->Disconnect();
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
 }
 
 } // namespace
