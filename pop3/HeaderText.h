@@ -13,3 +13,10 @@
 // - raw bytes are taken as UTF-8 when they form valid UTF-8, else as Windows-1252;
 // - tabs and line breaks become blanks, and other control characters U+FFFD.
 std::string DecodeHeaderText(std::string_view text);
+
+// The text of a message body in the named charset (as a Content-Type names it, empty when it
+// names none) as valid UTF-8, line ends kept. A charset iconv knows, other than UTF-8 and
+// ASCII, is converted, a sequence invalid in it becoming U+FFFD; any other text is read line
+// by line as raw bytes, as above. A character cut off at the very end, as a preview's line
+// count may cut it, is dropped.
+std::string DecodeBodyText(std::string_view bytes, std::string_view charset);
