@@ -56,6 +56,7 @@ TMessageRow MakeMessageRow(const TAccountSnapshot& account, std::int32_t number,
     row.Number = std::to_string(number);
     row.MessageId = header.MsgID();
     row.SizeBytes = size;
+    row.Sent = MessageDateTime(header.HeaderValue("Date"));
     return row;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pop3/DateTime.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +38,8 @@ struct TMessageRow
     std::string MessageId;
     // The size in octets; -1 when the server did not tell it.
     std::int32_t SizeBytes = -1;
+    // When the message was written, in UTC, for sorting by date; 0 when its date cannot be read.
+    TDateTime Sent = 0;
 
     // Text 0 to 8 in the order above; empty for any other index.
     const std::string& Text(int index) const;
