@@ -1,9 +1,6 @@
 #include "app/CheckCommand.h"
 
-#include "config/Data.h"
-#include "config/FileKeyStore.h"
-#include "config/PassCrypt.h"
-#include "config/StorePath.h"
+#include "app/CommandSupport.h"
 #include "desktop/LocalTime.h"
 #include "mail/CheckSummary.h"
 #include "mail/MailCheck.h"
@@ -14,9 +11,6 @@
 #include <QTime>
 
 #include <atomic>
-#include <cstdio>
-#include <exception>
-#include <filesystem>
 #include <ostream>
 
 namespace {
@@ -33,12 +27,6 @@ struct TOptions
     bool Verbose = false;
 };
 
-// Valid UTF-8 in any case: raw header bytes that are not become U+FFFD.
-std::string Utf8(const std::string& text)
-{
-    return QString::fromStdString(text).toStdString();
-}
-
 // A field of a tab-separated line: tabs and line breaks inside would split it.
 std::string Field(const std::string& text)
 {
@@ -47,51 +35,6 @@ std::string Field(const std::string& text)
         if (c == '\t' || c == '\r' || c == '\n')
             c = ' ';
     return field;
-}
-
-// One line on the terminal for a text that may hold line breaks (a socket error's text does).
-std::string OneLine(const std::string& text)
-{
-    std::string line;
-    for (const char c : Utf8(text)) {
-        if (c == '\r')
-            continue;
-        line += c == '\n' ? ' ' : c;
-    }
-    return line;
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string result = "\"";
-    for (const char c : Utf8(text)) {
-        switch (c) {
-        case '"':
-            result += "\\\"";
-            break;
-        case '\\':
-            result += "\\\\";
-            break;
-        case '\n':
-            result += "\\n";
-            break;
-        case '\r':
-            result += "\\r";
-            break;
-        case '\t':
-            result += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                result += escaped;
-            } else {
-                result += c;
-            }
-        }
-    }
-    return result + "\"";
 }
 
 // What the check reports, gathered for the output; status texts and log lines go to the
@@ -196,26 +139,12 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         return ExitUsage;
     }
 
-    // A store that is not there holds no accounts to check; creating one here would only
-    // hide a mistyped file name.
-    const std::string fileName = StoreFileName(arguments);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(fileName, error)) {
-        err << "mailbeacon: cannot read the settings file " << fileName << ": it does not exist\n";
+    const std::optional<TStoredSettings> settings = ReadStoredSettings(arguments, err);
+    if (!settings)
         return ExitUsage;
-    }
     TCheckRequest request;
-    try {
-        TFileKeyStore store(fileName);
-        TCryptLib cipher = MakeProgramCipher();
-        TAccountList accounts;
-        LoadAccounts(store, cipher, accounts);
-        for (const std::shared_ptr<TAccount>& account : accounts)
-            request.Accounts.push_back(SnapshotOf(account));
-    } catch (const std::exception& failure) {
-        err << "mailbeacon: " << failure.what() << "\n";
-        return ExitUsage;
-    }
+    for (const std::shared_ptr<TAccount>& account : settings->Accounts)
+        request.Accounts.push_back(SnapshotOf(account));
     request.DateSeparator = DateSeparator().toStdString();
 
     TCommandLineEvents events(options, out, err);
