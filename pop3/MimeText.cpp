@@ -188,10 +188,16 @@ bool IsMimeMessage(const std::vector<std::string>& lines)
 std::vector<std::string> MimeBodyText(const std::vector<std::string>& lines)
 {
     const TParsedMessage message(lines);
+    // A plain part left empty (as some programs send beside the HTML one) shows nothing, so
+    // the next text is looked for.
     for (const char* subtype : {"plain", "html"}) {
         for (GMimeObject* part : message.Parts()) {
-            if (IsInlineText(part, subtype))
-                return Lines(PartText(part, std::string_view(subtype) == "html"));
+            if (!IsInlineText(part, subtype))
+                continue;
+            std::vector<std::string> text =
+                Lines(PartText(part, std::string_view(subtype) == "html"));
+            if (!text.empty())
+                return text;
         }
     }
     return {};

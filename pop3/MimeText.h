@@ -12,8 +12,8 @@
 // or Content-Transfer-Encoding field.
 bool IsMimeMessage(const std::vector<std::string>& lines);
 
-// The text of the first text/plain part that is not an attachment, else of the first such
-// text/html part turned into plain text: transfer encoding decoded, charset converted to
+// The text of the first text/plain part that is not an attachment and not empty, else of the
+// first such text/html part turned into plain text: transfer encoding decoded, charset converted to
 // UTF-8, control characters other than tabs made U+FFFD, without empty lines at the start and
 // the end. A part cut off gives what arrived of it; an encoded unit cut in two is dropped.
 std::vector<std::string> MimeBodyText(const std::vector<std::string>& lines);
