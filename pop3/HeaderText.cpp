@@ -20,20 +20,6 @@ constexpr std::array<char16_t, 32> Cp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-void AppendCodePoint(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 bool IsValidUtf8(std::string_view text)
 {
     std::size_t i = 0;
@@ -86,9 +72,9 @@ void AppendRaw(std::string& out, std::string_view bytes)
         if (byte < 0x80)
             out += c;
         else if (byte >= 0xA0)
-            AppendCodePoint(out, byte);
+            AppendUtf8(out, byte);
         else if (Cp1252High[byte - 0x80] != 0)
-            AppendCodePoint(out, Cp1252High[byte - 0x80]);
+            AppendUtf8(out, Cp1252High[byte - 0x80]);
         else
             out += ReplacementChar;
     }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <initializer_list>
 #include <vector>
 
@@ -30,7 +29,7 @@ constexpr std::array<std::string_view, 96> Latin1Entities = {
 struct TEntity
 {
     std::string_view Name;
-    std::uint32_t CodePoint;
+    char32_t CodePoint;
 };
 
 // The other entities mail programs write.
@@ -46,27 +45,6 @@ constexpr TEntity OtherEntities[] = {
     {"thinsp", 0x2009}, {"zwnj", 0x200C},   {"zwj", 0x200D},    {"lrm", 0x200E},
     {"rlm", 0x200F},    {"larr", 0x2190},   {"rarr", 0x2192},   {"uarr", 0x2191},
     {"darr", 0x2193},   {"hearts", 0x2665}, {"check", 0x2713}};
-
-void AppendCodePoint(std::string& out, std::uint32_t cp)
-{
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 bool IsAsciiLetterOrDigit(char c)
 {
@@ -88,11 +66,11 @@ std::string LowerCase(std::string_view text)
 }
 
 // The code point of a named entity; 0 when the name is not one.
-std::uint32_t NamedEntity(std::string_view name)
+char32_t NamedEntity(std::string_view name)
 {
     for (std::size_t index = 0; index < Latin1Entities.size(); ++index)
         if (Latin1Entities[index] == name)
-            return static_cast<std::uint32_t>(0xA0 + index);
+            return static_cast<char32_t>(0xA0 + index);
     for (const TEntity& entity : OtherEntities)
         if (entity.Name == name)
             return entity.CodePoint;
@@ -101,7 +79,7 @@ std::uint32_t NamedEntity(std::string_view name)
 
 // A character reference at text[at] ("&"): its code point and length, or a length of 0 when
 // the text there is not one and the ampersand stands for itself.
-std::size_t ReadReference(std::string_view text, std::size_t at, std::uint32_t& codePoint)
+std::size_t ReadReference(std::string_view text, std::size_t at, char32_t& codePoint)
 {
     std::size_t i = at + 1;
     if (i < text.size() && text[i] == '#') {
@@ -110,13 +88,13 @@ std::size_t ReadReference(std::string_view text, std::size_t at, std::uint32_t& 
         if (hex)
             ++i;
         const std::size_t digitsStart = i;
-        std::uint32_t value = 0;
+        char32_t value = 0;
         while (i < text.size() && i - digitsStart < 8) {
             const int digit = hex ? HexDigitValue(text[i])
                                   : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
             if (digit < 0)
                 break;
-            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+            value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
             ++i;
         }
         if (i == digitsStart)
@@ -140,13 +118,16 @@ std::string DecodeReferences(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t codePoint = 0;
+        char32_t codePoint = 0;
         const std::size_t length = text[i] == '&' ? ReadReference(text, i, codePoint) : 0;
         if (length == 0) {
             out += text[i];
             continue;
         }
-        AppendCodePoint(out, codePoint);
+        // A reference to nothing, or to half a UTF-16 pair, stands for no character.
+        const bool character =
+            codePoint != 0 && codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
+        AppendUtf8(out, character ? codePoint : 0xFFFD);
         i += length - 1;
     }
     return out;
