@@ -1,9 +1,6 @@
 #include "app/CheckCommand.h"
 
-#include "config/Data.h"
-#include "config/FileKeyStore.h"
-#include "config/PassCrypt.h"
-#include "config/StorePath.h"
+#include "app/CommandSupport.h"
 #include "desktop/LocalTime.h"
 #include "mail/CheckSummary.h"
 #include "mail/MailCheck.h"
@@ -14,9 +11,6 @@
 #include <QTime>
 
 #include <atomic>
-#include <cstdio>
-#include <exception>
-#include <filesystem>
 #include <ostream>
 
 namespace {
@@ -33,19 +27,6 @@ struct TOptions
     bool Verbose = false;
 };
 
-// Valid UTF-8 in any case: raw header bytes that are not become U+FFFD.
-std::string Utf8(const std::string& text)
-{
-    return QString::fromStdString(text).toStdString();
-}
-
-// One line on the terminal for a text that may hold line breaks (a socket error's text does)
-// or a server's escape sequences, which could retitle or clear the terminal.
-std::string OneLine(const std::string& text)
-{
-    return PrintableText(text);
-}
-
 // A field of a tab-separated line: a tab inside would split it.
 std::string Field(const std::string& text)
 {
@@ -54,65 +35,6 @@ std::string Field(const std::string& text)
         if (c == '\t')
             c = ' ';
     return field;
-}
-
-// U+0080 to U+009F as JSON escapes: some terminals obey them as control characters.
-std::string EscapeC1(const std::string& utf8)
-{
-    std::string result;
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0u;
-        if (static_cast<unsigned char>(utf8[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
-            result += escaped;
-            ++i;
-        } else {
-            result += utf8[i];
-        }
-    }
-    return result;
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string result = "\"";
-    for (const char c : Utf8(text)) {
-        switch (c) {
-        case '"':
-            result += "\\\"";
-            break;
-        case '\\':
-            result += "\\\\";
-            break;
-        case '\n':
-            result += "\\n";
-            break;
-        case '\r':
-            result += "\\r";
-            break;
-        case '\t':
-            result += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-                result += escaped;
-            } else {
-                result += c;
-            }
-        }
-    }
-    return EscapeC1(result) + "\"";
-}
-
-std::string JsonArray(const std::vector<std::string>& texts)
-{
-    std::string result = "[";
-    for (std::size_t index = 0; index < texts.size(); ++index)
-        result += (index > 0 ? ", " : "") + JsonString(texts[index]);
-    return result + "]";
 }
 
 // What the check reports, gathered for the output; status texts and log lines go to the
@@ -234,32 +156,12 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         return ExitUsage;
     }
 
-    // A store that is not there holds no accounts to check; creating one here would only
-    // hide a mistyped file name.
-    const std::string fileName = StoreFileName(arguments);
-    std::error_code error;
-    const std::filesystem::file_status kind = std::filesystem::status(fileName, error);
-    if (kind.type() != std::filesystem::file_type::regular) {
-        const char* what =
-            kind.type() == std::filesystem::file_type::not_found   ? "it does not exist"
-            : kind.type() == std::filesystem::file_type::directory ? "it is a folder, not a file"
-                                                                   : "it is not a regular file";
-        err << "mailbeacon: cannot read the settings file " << OneLine(fileName) << ": " << what
-            << "\n";
+    const std::optional<TStoredSettings> settings = ReadStoredSettings(arguments, err);
+    if (!settings)
         return ExitUsage;
-    }
     TCheckRequest request;
-    try {
-        TFileKeyStore store(fileName);
-        TCryptLib cipher = MakeProgramCipher();
-        TAccountList accounts;
-        LoadAccounts(store, cipher, accounts);
-        for (const std::shared_ptr<TAccount>& account : accounts)
-            request.Accounts.push_back(SnapshotOf(account));
-    } catch (const std::exception& failure) {
-        err << "mailbeacon: " << OneLine(failure.what()) << "\n";
-        return ExitUsage;
-    }
+    for (const std::shared_ptr<TAccount>& account : settings->Accounts)
+        request.Accounts.push_back(SnapshotOf(account));
     request.DateSeparator = DateSeparator().toStdString();
 
     TCommandLineEvents events(options, out, err);

@@ -1,7 +1,7 @@
-// The program's entry: the command-line modes (--help, --version, --check), decided before
-// any window exists and run without a display; or the application object, the guard against a
-// second copy, the store named on the command line, and the main window, which runs
-// everything else from the event loop.
+// The program's entry: the command-line modes (--help, --version, --check, --preview), decided
+// before any window exists and run without a display; or the application object, the guard against
+// a second copy, the store named on the command line, and the main window, which runs everything
+// else from the event loop.
 #include "app/CommandLine.h"
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"

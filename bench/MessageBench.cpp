@@ -1,5 +1,6 @@
 // The per-message cost of a check on our side of the wire: parsing a header into the message
-// object and making a list row's texts, and decoding the texts the window shows.
+// object and making a list row's texts, and decoding the texts the window shows; and the cost
+// of a preview's text and attachment names.
 #include "pop3/HeaderText.h"
 #include "pop3/Util.h"
 #include "pop3/WireMessage.h"
@@ -83,6 +84,43 @@ BENCHMARK_CAPTURE(BM_DecodeHeaderText, QLatin1,
                   std::string("=?iso-8859-1?Q?Quartalszahlen_f=FCr_die_n=F6rdliche_Region?="));
 BENCHMARK_CAPTURE(BM_DecodeHeaderText, BIso2022Jp,
                   std::string("=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?="));
+
+// A preview's captured lines: a header, then 50 body lines of a multipart message whose text
+// part is quoted-printable, with an HTML alternative and an attachment.
+std::vector<std::string> PreviewLines(bool htmlOnly)
+{
+    std::vector<std::string> lines = TypicalHeader();
+    lines.back() = "Content-Type: multipart/mixed; boundary=\"b1\"";
+    lines.insert(lines.end(), {"", "--b1"});
+    if (!htmlOnly) {
+        lines.insert(lines.end(), {"Content-Type: text/plain; charset=utf-8",
+                                   "Content-Transfer-Encoding: quoted-printable", ""});
+        for (int i = 0; i < 20; ++i)
+            lines.push_back("Les chiffres du trimestre pour la r=C3=A9gion nord sont joints, =");
+        lines.insert(lines.end(), {"avec un r=C3=A9sum=C3=A9.", "--b1"});
+    }
+    lines.insert(lines.end(), {"Content-Type: text/html; charset=utf-8", ""});
+    for (int i = 0; i < 20; ++i)
+        lines.push_back("<p>Les chiffres du <b>trimestre</b> &amp; un r&eacute;sum&eacute;.</p>");
+    lines.insert(lines.end(),
+                 {"--b1", "Content-Type: application/pdf;", "\tname*0*=UTF-8''R%C3%A9sum%C3%A9;",
+                  "\tname*1=\".pdf\"", "Content-Transfer-Encoding: base64", "", "JVBERi0xLjQK"});
+    return lines;
+}
+
+// What a preview does with the captured lines on our side: the text and the attachment names.
+void BM_PreviewText(benchmark::State& state, bool htmlOnly)
+{
+    const std::vector<std::string> lines = PreviewLines(htmlOnly);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ExtractBodyText(lines));
+        benchmark::DoNotOptimize(ExtractAttachmentNames(lines));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Bytes(lines)));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK_CAPTURE(BM_PreviewText, QuotedPrintableWithHtml, false);
+BENCHMARK_CAPTURE(BM_PreviewText, HtmlOnly, true);
 
 } // namespace
 

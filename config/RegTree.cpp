@@ -1,5 +1,7 @@
 #include "config/RegTree.h"
 
+#include "pop3/StrUtils.h"
+
 #include <algorithm>
 #include <iterator>
 #include <utility>
@@ -36,25 +38,6 @@ char32_t DecodeAt(std::string_view text, std::size_t i, std::size_t& length)
     }
     length = static_cast<std::size_t>(extra) + 1;
     return code;
-}
-
-void Encode(char32_t code, std::string& out)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 char32_t FoldCodePoint(char32_t c)
@@ -100,7 +83,7 @@ std::string FoldCase(std::string_view text)
         if (length == 1)
             folded += static_cast<char>(byte);
         else
-            Encode(FoldCodePoint(code), folded);
+            AppendUtf8(folded, FoldCodePoint(code));
         i += length;
     }
     return folded;

@@ -1,6 +1,7 @@
 #include "gui/MainFrm.h"
 
 #include "config/KeyStore.h"
+#include "config/ListSort.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/ShellOpen.h"
@@ -8,10 +9,13 @@
 #include "gui/AboutFrm.h"
 #include "gui/CheckTimer.h"
 #include "gui/Controls.h"
+#include "gui/ElidingLabel.h"
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
 #include "gui/MailOperations.h"
 #include "gui/MessageListItem.h"
+#include "gui/MessageListLayout.h"
+#include "gui/PreviewFollower.h"
 #include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
@@ -34,7 +38,6 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QStatusBar>
-#include <QStringDecoder>
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
@@ -74,19 +77,6 @@ struct TColumnDesign
 };
 constexpr TColumnDesign ListColumns[] = {
     {"Account", 60}, {"From", 150}, {"Subject", 150}, {"Date", 100}, {"Size", 55}};
-
-// A body line as received: UTF-8 when it is valid UTF-8, else Windows-1252 as the headers.
-QString BodyLineText(const std::string& line)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
-    if (!utf8.hasError())
-        return text;
-    QStringDecoder windows("windows-1252");
-    if (!windows.isValid())
-        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    return windows(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
-}
 
 } // namespace
 
@@ -371,11 +361,23 @@ void TMainForm::CreateClientArea()
     for (const TColumnDesign& column : ListColumns)
         captions.append(QString::fromLatin1(column.Caption));
     lvNotification->setHeaderLabels(captions);
-    lvNotification->header()->setSectionsClickable(false);
-    lvNotification->header()->setStretchLastSection(false);
     lvNotification->header()->setSectionsMovable(false);
-    for (int column = 0; column < static_cast<int>(std::size(ListColumns)); ++column)
+    std::vector<TMessageListLayout::TColumn> columns;
+    for (int column = 0; column < static_cast<int>(std::size(ListColumns)); ++column) {
         lvNotification->setColumnWidth(column, ListColumns[column].Width);
+        // The account, date and size are short texts worth reading whole.
+        const bool fitsText = column == 0 || column == TMessageListItem::DateColumn ||
+                              column == TMessageListItem::SizeColumn;
+        columns.push_back({ListColumns[column].Width, fitsText});
+    }
+    FMessageListLayout = new TMessageListLayout(lvNotification, 2, std::move(columns));
+    TPreviewFollower::THooks follow;
+    follow.PaneShown = [this] { return MessagePreviewShown(); };
+    follow.Busy = [this] { return !FMailOperationsController || FMailOperationsController->Busy; };
+    follow.Online = [this] { return IsOnline(); };
+    follow.Preview = [this] { actViewMessagePreviewExecute(); };
+    FPreviewFollower = new TPreviewFollower(lvNotification, std::move(follow), this);
+    FPreviewFollower->setObjectName(QStringLiteral("PreviewFollower"));
     // The selection stays as visible as with the focus when the list loses it.
     QPalette palette = lvNotification->palette();
     palette.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -423,10 +425,11 @@ void TMainForm::CreateMessagePane()
         Controls::Label("lblSubjectTitle", QStringLiteral("Subject: "), pnlMessagePreviewTitle);
     lblAttachmentsTitle = Controls::Label("lblAttachmentsTitle", QStringLiteral("Attachments:"),
                                           pnlMessagePreviewTitle);
-    lblFrom = Controls::Label("lblFrom", {}, pnlMessagePreviewTitle);
-    lblTo = Controls::Label("lblTo", {}, pnlMessagePreviewTitle);
-    lblSubject = Controls::Label("lblSubject", {}, pnlMessagePreviewTitle);
-    lblAttachments = Controls::Label("lblAttachments", {}, pnlMessagePreviewTitle);
+    // Long values are cut with an ellipsis and shown whole when the pointer rests on them.
+    lblFrom = Controls::Named(new TElidingLabel(pnlMessagePreviewTitle), "lblFrom");
+    lblTo = Controls::Named(new TElidingLabel(pnlMessagePreviewTitle), "lblTo");
+    lblSubject = Controls::Named(new TElidingLabel(pnlMessagePreviewTitle), "lblSubject");
+    lblAttachments = Controls::Named(new TElidingLabel(pnlMessagePreviewTitle), "lblAttachments");
     for (QLabel* caption : {lblFromTitle, lblToTitle, lblSubjectTitle, lblAttachmentsTitle}) {
         QFont bold = caption->font();
         bold.setBold(true);
@@ -588,6 +591,7 @@ void TMainForm::LoadConfiguration()
         LoadSettings(FStore, *FConfiguration);
         LoadWindowSettings(FStore, NotificationHeight, columns);
         ApplyColumnWidths(columns);
+        FMessageListLayout->SetSort(LoadListSort(FStore));
         LoadPlacement();
     } catch (const std::exception& error) {
         ApplyColumnWidths(columns);
@@ -665,8 +669,10 @@ void TMainForm::SaveLayout(bool withPaneValues)
         return;
     try {
         TStoreUpdate update(FStore);
-        if (withPaneValues)
+        if (withPaneValues) {
             SaveWindowSettings(FStore, NotificationHeight, ColumnWidths());
+            SaveListSort(FStore, FMessageListLayout->Sort());
+        }
         SavePlacement();
         update.Finish();
         FLastSaveError.clear();
@@ -810,19 +816,16 @@ void TMainForm::LayoutPreviewHeader()
     const int closeLeft = pnlheader->width() - sbtnMessagePreviewClose->width() - 7;
     sbtnMessagePreviewClose->move(closeLeft, 3);
     pnlMessagePreviewTitle->setGeometry(0, 0, std::max(0, closeLeft - 5), HeaderHeight);
+    LayoutMessagePreviewTitle();
 }
 
+// The values keep the widths of their texts while they fit before the close button, and share
+// the room, cut with an ellipsis, when they do not.
 void TMainForm::LayoutMessagePreviewTitle()
 {
-    lblFrom->adjustSize();
-    lblTo->adjustSize();
-    lblSubject->adjustSize();
-    lblAttachments->adjustSize();
-    lblToTitle->move(lblFrom->x() + lblFrom->width() + 10, lblToTitle->y());
-    lblTo->move(lblToTitle->x() + lblToTitle->width(), lblTo->y());
-    lblAttachmentsTitle->move(lblSubject->x() + lblSubject->width() + 10, lblAttachmentsTitle->y());
-    lblAttachments->move(lblAttachmentsTitle->x() + lblAttachmentsTitle->width() + 3,
-                         lblAttachments->y());
+    const int right = pnlMessagePreviewTitle->width();
+    LayOutTitleRow(lblFrom, lblToTitle, lblTo, 0, right);
+    LayOutTitleRow(lblSubject, lblAttachmentsTitle, lblAttachments, 3, right);
 }
 
 void TMainForm::ShowMessagePreview()
@@ -920,6 +923,7 @@ void TMainForm::AddMessage(const TMessageRow& row)
 void TMainForm::ShowPreview(const TMessagePreview& preview)
 {
     ShowMessagePreview();
+    FPreviewFollower->Shown(preview.Row);
     lblFrom->setText(QString::fromStdString(preview.From));
     lblTo->setText(QString::fromStdString(preview.To));
     lblTo->setToolTip(QString::fromStdString(preview.ToHint));
@@ -933,7 +937,7 @@ void TMainForm::ShowPreview(const TMessagePreview& preview)
 
     QStringList body;
     for (const std::string& line : preview.Body)
-        body.append(BodyLineText(line));
+        body.append(QString::fromStdString(line));
     memMessage->clear();
     memMessage->setPlainText(body.join(u'\n'));
     QTextCursor caret = memMessage->textCursor();

@@ -34,6 +34,8 @@ class TAboutForm;
 class TKeyStore;
 class TLogForm;
 class TMailOperationsController;
+class TMessageListLayout;
+class TPreviewFollower;
 class TSettingsForm;
 class TSplitterBar;
 class TTrayIcon;
@@ -256,6 +258,8 @@ private:
     QPointer<TSettingsForm> FSettingsForm;
     QPointer<TVersionForm> FVersionForm;
     QPointer<TAboutForm> FAboutForm;
+    TMessageListLayout* FMessageListLayout = nullptr;
+    TPreviewFollower* FPreviewFollower = nullptr;
     // Last, so that its workers end before anything they report to goes.
     std::unique_ptr<TMailOperationsController> FMailOperationsController;
 };

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTreeWidgetItem>
 
+#include <cstdint>
 #include <memory>
 
 // A row of the message list: texts 0 to 4 in the columns, texts 5 to 8 kept out of sight for
@@ -14,6 +15,8 @@ class TMessageListItem : public QTreeWidgetItem
 public:
     static constexpr int ItemType = QTreeWidgetItem::UserType + 1;
     static constexpr int ColumnCount = 5;
+    static constexpr int DateColumn = 3;
+    static constexpr int SizeColumn = 4;
 
     explicit TMessageListItem(TMessageRow row);
 
@@ -26,6 +29,13 @@ public:
     // The row as the check made it, byte for byte, for an operation to copy before it starts.
     const TMessageRow& Row() const { return FRow; }
 
+    // The order of the list's sort column: dates by when the messages were written (an
+    // unreadable date first), sizes by their bytes, other texts alphabetically, ignoring case
+    // and reading numbers as numbers; rows that compare equal keep the order they were listed in.
+    bool operator<(const QTreeWidgetItem& other) const override;
+
 private:
     TMessageRow FRow;
+    // The place in the order rows were listed in.
+    std::uint64_t FListed;
 };

@@ -1,6 +1,6 @@
 #include "mail/MailPreview.h"
 
-#include "pop3/HeaderText.h"
+#include "mail/RecipientText.h"
 #include "pop3/Pop3Wire.h"
 #include "pop3/Util.h"
 #include "pop3/WireMessage.h"
@@ -11,16 +11,15 @@
 
 namespace {
 
-// Whether the captured header is that of the row's message.
-bool SameAsListed(const TPreviewRequest& request, const std::vector<std::string>& lines)
+// The row that the captured header makes, as a check would list it.
+TMessageRow FetchedRow(const TPreviewRequest& request, const std::vector<std::string>& lines)
 {
     const auto end = std::find(lines.begin(), lines.end(), std::string());
     TWireMessage header;
     header.ExtractAttachments = false;
     header.SetHeaderLines(std::vector<std::string>(lines.begin(), end));
-    const TMessageRow fetched =
-        MakeMessageRow(request.Account, 0, header, -1, request.DateSeparator);
-    return SameMessage(request.Row, fetched);
+    return MakeMessageRow(request.Account, request.Row.MessageNumber(), header, -1,
+                          request.DateSeparator);
 }
 
 } // namespace
@@ -33,12 +32,13 @@ std::string PreviewFailedText(const std::string& accountName)
 TMessagePreview MakeMessagePreview(const TMessageRow& row, const std::vector<std::string>& lines)
 {
     TMessagePreview preview;
+    preview.Row = row;
     preview.From = row.From + " <" + row.Address + ">";
-    preview.To = DecodeHeaderText(row.To);
+    preview.To = ReadableRecipients(row.To);
     preview.ToHint = WrapText(preview.To, " ,;");
     preview.Subject = row.Subject;
     for (const std::string& name : ExtractAttachmentNames(lines)) {
-        preview.Attachments.push_back(DecodeHeaderText(name));
+        preview.Attachments.push_back(name);
         if (preview.Attachments.size() > 1)
             preview.AttachmentsText += ", ";
         preview.AttachmentsText += preview.Attachments.back();
@@ -77,13 +77,14 @@ void RetrieveMessagePreview(TWirePOP3& client, const TPreviewRequest& request,
         events.Failure(error.what(), TFailureReport::StatusText);
         return;
     }
+    const TMessageRow fetched = captured ? FetchedRow(request, lines) : request.Row;
     // The number is that of the last check; another client may have changed the mailbox
     // since, and the number may now name another message.
-    if (captured && !SameAsListed(request, lines)) {
+    if (request.CheckIdentity && !SameMessage(request.Row, fetched)) {
         CloseSession(client);
         events.Failure(PreviewFailedText(name), TFailureReport::LogLine);
         return;
     }
-    events.ShowPreview(MakeMessagePreview(request.Row, lines));
+    events.ShowPreview(MakeMessagePreview(request.CheckIdentity ? request.Row : fetched, lines));
     CloseSession(client);
 }

@@ -16,6 +16,9 @@ struct TPreviewRequest
     // The row as the last check listed it; its Message-ID (else From, Date and Subject) must
     // still match what the server sends under its number.
     TMessageRow Row;
+    // False when no check listed the message (the command line names it by its number alone):
+    // nothing is compared, and the pane's texts come from the header the server sends.
+    bool CheckIdentity = true;
     // The number of body lines to ask for.
     std::int32_t MessagePreview = 50;
     // As for the check that made the row, so that dates compare equal.
@@ -25,9 +28,11 @@ struct TPreviewRequest
 // What the preview pane shows, as display texts.
 struct TMessagePreview
 {
+    // The row whose message this is.
+    TMessageRow Row;
     // The sender's name, a blank and the address in angle brackets.
     std::string From;
-    // The decoded To list, and the same broken into lines for its hint.
+    // The To list as a person reads it, and the same broken into lines for its hint.
     std::string To;
     std::string ToHint;
     std::string Subject;
@@ -36,7 +41,7 @@ struct TMessagePreview
     // The names joined by ", ", and the same broken into lines for its hint.
     std::string AttachmentsText;
     std::string AttachmentsHint;
-    // The body lines to show, as received; empty when Stop came before they were read.
+    // The text to show, line by line in UTF-8; empty when Stop came before it was read.
     std::vector<std::string> Body;
 };
 

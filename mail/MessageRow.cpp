@@ -70,6 +70,7 @@ TMessageRow MakeMessageRow(const TAccountSnapshot& account, std::int32_t number,
         if (!address.empty())
             row.ToList.push_back(std::move(address));
     }
+    row.Sent = MessageDateTime(header.HeaderValue("Date"));
     return row;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pop3/DateTime.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +46,8 @@ struct TMessageRow
     std::string SenderAddress;
     // The address of each "To" entry alone, in order; entries without one are left out.
     std::vector<std::string> ToList;
+    // When the message was written, in UTC, for sorting by date; 0 when its date cannot be read.
+    TDateTime Sent = 0;
 
     // Text 0 to 8 in the order above; empty for any other index.
     const std::string& Text(int index) const;

@@ -20,20 +20,6 @@ constexpr std::array<char16_t, 32> Cp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-void AppendCodePoint(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 bool IsValidUtf8(std::string_view text)
 {
     std::size_t i = 0;
@@ -86,9 +72,9 @@ void AppendRaw(std::string& out, std::string_view bytes)
         if (byte < 0x80)
             out += c;
         else if (byte >= 0xA0)
-            AppendCodePoint(out, byte);
+            AppendUtf8(out, byte);
         else if (Cp1252High[byte - 0x80] != 0)
-            AppendCodePoint(out, Cp1252High[byte - 0x80]);
+            AppendUtf8(out, Cp1252High[byte - 0x80]);
         else
             out += ReplacementChar;
     }
@@ -147,8 +133,9 @@ private:
 };
 
 // Bytes of a charset known to iconv, converted to UTF-8; a byte sequence that is not valid in
-// the charset becomes U+FFFD.
-void AppendConverted(std::string& out, iconv_t descriptor, std::string_view bytes)
+// the charset becomes U+FFFD, and so does a character cut off at the end unless dropCutEnd.
+void AppendConverted(std::string& out, iconv_t descriptor, std::string_view bytes,
+                     bool dropCutEnd = false)
 {
     std::string input(bytes);
     char* in = input.data();
@@ -171,7 +158,8 @@ void AppendConverted(std::string& out, iconv_t descriptor, std::string_view byte
         }
         if (finishing)
             return;
-        out += ReplacementChar;
+        if (error != EINVAL || !dropCutEnd)
+            out += ReplacementChar;
         if (error == EINVAL) {
             // A character cut off at the end of the text.
             inLeft = 0;
@@ -301,18 +289,42 @@ std::optional<TEncodedWord> ReadEncodedWord(std::string_view text, std::size_t s
     return word;
 }
 
-void AppendInCharset(std::string& out, const std::string& charset, std::string_view bytes)
+// The converter for a charset that is to be converted rather than read as raw bytes.
+std::optional<iconv_t> ConverterFor(const std::string& charset)
 {
     thread_local TConverterCache converters;
-    if (charset != "UTF-8" && charset != "US-ASCII" && charset != "ASCII") {
-        if (const std::optional<iconv_t> descriptor = converters.Get(charset)) {
-            AppendConverted(out, *descriptor, bytes);
-            return;
+    // Text declared as UTF-8 or ASCII is often Latin text in truth, and an unknown charset
+    // leaves nothing better than a guess: both are read as raw bytes.
+    if (charset.empty() || charset == "UTF-8" || charset == "US-ASCII" || charset == "ASCII")
+        return std::nullopt;
+    return converters.Get(charset);
+}
+
+void AppendInCharset(std::string& out, const std::string& charset, std::string_view bytes)
+{
+    if (const std::optional<iconv_t> descriptor = ConverterFor(charset)) {
+        AppendConverted(out, *descriptor, bytes);
+        return;
+    }
+    AppendRaw(out, bytes);
+}
+
+// The length of the text without a UTF-8 sequence that its end cuts short.
+std::size_t WithoutCutSequence(std::string_view text)
+{
+    std::size_t lead = text.size();
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+        if ((byte & 0xC0) != 0x80) {
+            lead = text.size() - back;
+            break;
         }
     }
-    // Text declared as UTF-8 or ASCII is often Latin text in truth, and an unknown charset
-    // leaves nothing better than a guess.
-    AppendRaw(out, bytes);
+    if (lead == text.size())
+        return text.size();
+    const auto byte = static_cast<unsigned char>(text[lead]);
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    return text.size() - lead < length ? lead : text.size();
 }
 
 bool IsFoldingBlank(char c)
@@ -410,6 +422,27 @@ std::string PrintableText(std::string_view text)
         } else {
             out += raw[i];
         }
+    }
+    return out;
+}
+
+std::string DecodeBodyText(std::string_view bytes, std::string_view charset)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    if (const std::optional<iconv_t> descriptor = ConverterFor(NormalCharset(charset))) {
+        AppendConverted(out, *descriptor, bytes, true);
+        return out;
+    }
+    // Line by line, so that one line in another charset does not turn every other line
+    // into Windows-1252.
+    bytes = bytes.substr(0, WithoutCutSequence(bytes));
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t end = bytes.find('\n', start);
+        const std::size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+        AppendRaw(out, bytes.substr(start, next - start));
+        start = next;
     }
     return out;
 }

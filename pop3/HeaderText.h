@@ -19,3 +19,10 @@ std::string DecodeHeaderText(std::string_view text);
 // blank, tabs kept, and every other control character (C0, DEL, C1) U+FFFD, so that no escape
 // sequence reaches a terminal.
 std::string PrintableText(std::string_view text);
+
+// The text of a message body in the named charset (as a Content-Type names it, empty when it
+// names none) as valid UTF-8, line ends kept. A charset iconv knows, other than UTF-8 and
+// ASCII, is converted, a sequence invalid in it becoming U+FFFD; any other text is read line
+// by line as raw bytes, as above. A character cut off at the very end, as a preview's line
+// count may cut it, is dropped.
+std::string DecodeBodyText(std::string_view bytes, std::string_view charset);

@@ -32,3 +32,7 @@ int HexDigitValue(char c);
 
 // The upper-case hexadecimal digit of the low four bits of value.
 char HexDigit(unsigned value);
+
+// The UTF-8 bytes of a code point, written as it is (a surrogate too); a value past U+10FFFF
+// gives U+FFFD.
+void AppendUtf8(std::string& out, char32_t codePoint);

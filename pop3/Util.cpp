@@ -1,6 +1,8 @@
 #include "pop3/Util.h"
 
+#include "pop3/MimeText.h"
 #include "pop3/StrUtils.h"
+#include "pop3/WireMessage.h"
 
 #include <algorithm>
 
@@ -70,6 +72,35 @@ std::string ZeroPadded(int value, std::size_t width)
     return std::string(width - std::min(width, digits.size()), '0') + digits;
 }
 
+// RFC 5322 §3.3: the zone after the time, in minutes east of UTC; 0 for "UT", "GMT", a
+// military or an unknown zone, or none (§4.3 reads the last two as "-0000").
+int ZoneMinutes(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    text.remove_prefix(i);
+    if (text.size() >= 5 && (text[0] == '+' || text[0] == '-') && DigitRun(text, 1, 4) == 4) {
+        const int minutes =
+            ((text[1] - '0') * 10 + (text[2] - '0')) * 60 + (text[3] - '0') * 10 + (text[4] - '0');
+        return text[0] == '-' ? -minutes : minutes;
+    }
+    static constexpr struct
+    {
+        std::string_view Name;
+        int Hours;
+    } Zones[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                 {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+    std::size_t length = 0;
+    while (length < text.size() && IsLetter(text[length]))
+        ++length;
+    const std::string name = UpperCase(text.substr(0, length));
+    for (const auto& zone : Zones)
+        if (zone.Name == name)
+            return zone.Hours * 60;
+    return 0;
+}
+
 bool IsUtf8Continuation(char c)
 {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -126,6 +157,8 @@ std::string ExtractSenderAddress(std::string_view from)
 
 std::vector<std::string> ExtractBodyText(const std::vector<std::string>& lines)
 {
+    if (IsMimeMessage(lines))
+        return MimeBodyText(lines);
     std::vector<std::string> result;
     // The text starts after the empty line that ends the header. Keying it to a "Status" header
     // instead would show nothing from the many servers that add none, and header lines from
@@ -142,41 +175,17 @@ std::vector<std::string> ExtractBodyText(const std::vector<std::string>& lines)
                                  Contains(upper, "--BOUNDARY") || Contains(upper, "_NEXTPART_") ||
                                  Contains(upper, "CHARSET=");
         if (!bookkeeping && !(line->empty() && result.empty()))
-            result.push_back(*line);
+            result.push_back(BodyLineText(*line));
     }
     return result;
 }
 
 std::vector<std::string> ExtractAttachmentNames(const std::vector<std::string>& lines)
 {
-    std::vector<std::string> result;
-    for (const std::string& line : lines) {
-        const std::string upper = UpperCase(line);
-        if (!Contains(upper, "CONTENT-") || !Contains(upper, "NAME"))
-            continue;
-        std::string name;
-        const std::size_t quote = line.find('"');
-        if (quote != std::string::npos) {
-            // A quoted name ends at its closing quote; without one it runs to the end of the line.
-            const std::size_t close = line.find('"', quote + 1);
-            name = line.substr(quote + 1,
-                               close == std::string::npos ? std::string::npos : close - quote - 1);
-        } else {
-            const std::size_t nameAt = upper.find("NAME=");
-            const long start = nameAt == std::string::npos ? 5 : static_cast<long>(nameAt) + 1 + 5;
-            const std::size_t equals = line.find('=');
-            const auto size = static_cast<long>(line.size());
-            const long length =
-                equals == std::string::npos ? size : size - (static_cast<long>(equals) + 1);
-            name = Copy(line, start, length);
-        }
-        const bool known = std::any_of(result.begin(), result.end(), [&](const std::string& seen) {
-            return SameText(seen, name);
-        });
-        if (!known)
-            result.push_back(std::move(name));
-    }
-    return result;
+    // Without MIME structure a message has no parts, so nothing in it is attached.
+    if (!IsMimeMessage(lines))
+        return {};
+    return MimeAttachmentNames(lines);
 }
 
 std::string WrapText(std::string_view text, std::string_view breakChars, std::size_t maxColumns)
@@ -235,4 +244,24 @@ std::string WrapText(std::string_view text, std::string_view breakChars, std::si
         lineStart = next;
     }
     return result;
+}
+
+TDateTime MessageDateTime(std::string_view header)
+{
+    const TDateTime day = ParseMessageDate(header);
+    const std::string_view time = FirstTimeOfDay(header);
+    if (day == 0 || time.empty())
+        return day;
+    int parts[3] = {0, 0, 0};
+    std::size_t part = 0;
+    for (const char c : time) {
+        if (c == ':')
+            ++part;
+        else
+            parts[part] = parts[part] * 10 + (c - '0');
+    }
+    const auto after = static_cast<std::size_t>(time.data() - header.data()) + time.size();
+    const int seconds =
+        parts[0] * 3600 + parts[1] * 60 + parts[2] - ZoneMinutes(header.substr(after)) * 60;
+    return day + seconds / 86400.0;
 }

@@ -8,6 +8,8 @@
 #include "tests/support/SampleServerThread.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestCertificates.h"
+#include "tools/DemoStore.h"
+#include "tools/SamplePop3Server.h"
 
 #include <gtest/gtest.h>
 
@@ -181,4 +183,51 @@ TEST(CommandLineWithoutDisplay, CheckOverTlsListsTheTrustedAccountAndRefusesTheO
     // The untrusted account never logged in.
     EXPECT_EQ(server.Log().find("log-in refused"), std::string::npos);
     EXPECT_NE(server.Log().find("demo logged in"), std::string::npos);
+}
+
+// The demo's own messages through the sample server: what a newcomer previews first.
+TEST(CommandLineWithoutDisplay, PreviewDecodesTheSampleMessages)
+{
+    TTempDir folder;
+    TSamplePop3Server::TOptions options;
+    options.Folder = MB_SAMPLES_DIR;
+    TSamplePop3Server server(options);
+    std::thread serving([&] { server.Run(); });
+    const std::string store = folder.File("demo.reg");
+    {
+        TFileKeyStore keys(store);
+        TDemoAccount account;
+        account.Port = server.Port();
+        WriteDemoStore(keys, account);
+    }
+
+    const TRun multipart =
+        RunProgram(folder, {"--preview", "Sample server", "2", "--config", store});
+    const TRun encoded =
+        RunProgram(folder, {"--preview", "Sample server", "3", "--json", "--config", store});
+    server.Stop();
+    serving.join();
+
+    EXPECT_EQ(multipart.ExitCode, 0) << multipart.Err;
+    EXPECT_EQ(multipart.Out.rfind("From: Paula Meyer <paula.meyer@example.com>\n"
+                                  "To: Demo User <demo@example.org>\n"
+                                  "Subject: Quarterly report and figures\n"
+                                  "Attachments: Quarterly report.pdf, chart.png, "
+                                  "\xC3\x9C"
+                                  "bersicht M\xC3\xA4rz.csv\n\nHi,\n\n",
+                                  0),
+              0u)
+        << multipart.Out;
+    EXPECT_EQ(multipart.Out.find("--=_sample_boundary_42"), std::string::npos) << multipart.Out;
+
+    EXPECT_EQ(encoded.ExitCode, 0) << encoded.Err;
+    EXPECT_NE(
+        encoded.Out.find("un caf\xC3\xA9 vendredi \xC3\xA0 15 h ? Le nouveau salon de th\xC3\xA9 "
+                         "pr\xC3\xA8s du lac est tr\xC3\xA8s agr\xC3\xA9"
+                         "able."),
+        std::string::npos)
+        << encoded.Out;
+    EXPECT_NE(encoded.Out.find("\"to\": \"Zo\xC3\xAB Nov\xC3\xA1k <demo@example.org>\""),
+              std::string::npos)
+        << encoded.Out;
 }

@@ -100,8 +100,8 @@ TEST_F(PreviewDeleteDovecotTest, PreviewOfAMultipartMessage)
 
     ASSERT_TRUE(form.MessagePreviewShown()) << form.StatusText(2).toStdString();
     EXPECT_EQ(form.lblFrom->text(), QStringLiteral("Smith, Ann <ann@example.org>"));
-    EXPECT_EQ(form.lblTo->text(), QStringLiteral("alice@example.org,\"\"\"Doe, Jo\"\" "
-                                                 "<jo@example.org>\""));
+    EXPECT_EQ(form.lblTo->text(),
+              QStringLiteral("alice@example.org, \"Doe, Jo\" <jo@example.org>"));
     EXPECT_EQ(form.lblSubject->text(), QStringLiteral("Grüße"));
     EXPECT_TRUE(form.lblAttachments->isVisibleTo(&form));
     EXPECT_EQ(form.lblAttachments->text(), QStringLiteral("figures.csv, report.pdf"));

@@ -1,5 +1,6 @@
 // Header parsing from arbitrary bytes: the input's lines go through SetHeaderLines, the Date
-// reading, every summary helper, the display wrapping and DecodeHeaderText. Besides not
+// reading, every summary helper (the preview's MIME reading among them), the display wrapping
+// and DecodeHeaderText. Besides not
 // crashing, each step must keep the promises its callers build on.
 #include "pop3/HeaderText.h"
 #include "pop3/MessageDate.h"
@@ -118,8 +119,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckDisplayText(message.Subject());
     for (const std::string& name : ExtractAttachmentNames(lines))
         CheckDisplayText(name);
-    const std::vector<std::string> body = ExtractBodyText(lines);
-    Require(body.size() <= lines.size());
+    // Decoding may make more lines than arrived (base64, HTML), but each is shown as it is:
+    // valid UTF-8 without a control character other than the tab.
+    for (const std::string& line : ExtractBodyText(lines)) {
+        Require(IsValidUtf8(line));
+        Require(std::none_of(line.begin(), line.end(), [](char c) {
+            return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F;
+        }));
+    }
     CheckDisplayText(input.substr(0, 4096));
     return 0;
 }

@@ -543,7 +543,7 @@ TEST_F(MailOperationsTest, PreviewFillsThePaneAndTheNextReplacesIt)
     ASSERT_TRUE(PreviewRows(Window, {1}));
     EXPECT_TRUE(form.MessagePreviewShown());
     EXPECT_EQ(form.lblFrom->text(), QStringLiteral("Ann Smith <ann@example.org>"));
-    EXPECT_EQ(form.lblTo->text(), QStringLiteral("alice@example.org,bob@example.org"));
+    EXPECT_EQ(form.lblTo->text(), QStringLiteral("alice@example.org, bob@example.org"));
     EXPECT_EQ(form.lblSubject->text(), QStringLiteral("Report"));
     EXPECT_TRUE(form.lblAttachments->isVisibleTo(&form));
     EXPECT_TRUE(form.lblAttachmentsTitle->isVisibleTo(&form));

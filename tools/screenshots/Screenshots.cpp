@@ -1,27 +1,28 @@
-// Renders the main window with an open preview, the action log window, each page of the
-// settings dialog, the version window after a check, the About box, the icon set and the tray
-// icon (still and blinking, as the desktop's tray shows it) into PNG files, with sample content,
-// for the README. Usage: mb_screenshots OUTPUT_FOLDER
+// Renders the main window after a real check of the sample server with its multipart message
+// previewed, the action log window, each page of the settings dialog, the version window after
+// a check, the About box, the icon set and the tray icon (still and blinking, as the desktop's
+// tray shows it) into PNG files, for the README. Usage: mb_screenshots OUTPUT_FOLDER
 #include "config/FileKeyStore.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
 #include "gui/LogFrm.h"
+#include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
 #include "gui/SettingsFrm.h"
 #include "gui/VersionFrm.h"
 #include "net/VersionFile.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"
+#include "tools/DemoStore.h"
+#include "tools/SamplePop3Server.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -47,32 +49,55 @@ bool Save(QWidget& window, const QString& fileName)
     return true;
 }
 
-void FillMainWindow(TMainForm& form)
+// The computer counts as online whatever this machine's network is.
+void SetOnline(TMainForm& form)
 {
-    const QStringList rows[] = {
-        {"Home", "Ada Brennan", "Minutes of Tuesday's meeting", "06/12/00 09:14", "4 KB"},
-        {"Home", "Tomas Ruiz", "Re: Holiday photos", "06/12/00 10:02", "212 KB"},
-        {"Home", "Newsletter", "Your weekly digest", "06/12/00 11:47", "18 KB"},
-        {"Work", "Priya Natarajan", "Quarterly figures", "06/12/00 13:30", "56 KB"},
-        {"Work", "Build server", "Nightly build succeeded", "06/12/00 14:05", "2 KB"},
-    };
-    for (const QStringList& texts : rows)
-        form.lvNotification->addTopLevelItem(new QTreeWidgetItem(texts));
-    form.lvNotification->topLevelItem(3)->setSelected(true);
+    auto probes = std::make_shared<TFakeConnectionProbes>();
+    probes->DialUpIsAvailable = true;
+    probes->DialUpIsConnected = true;
+    probes->QueryIsAvailable = true;
+    probes->Flags = ConnectedState::Lan | ConnectedState::Modem;
+    form.ConnectionDetector().SetProbes(probes);
+}
 
-    form.ShowMessagePreview();
-    form.lblFrom->setText(QStringLiteral("Priya Natarajan <priya@example.com>"));
-    form.lblTo->setText(QStringLiteral("team@example.com"));
-    form.lblSubject->setText(QStringLiteral("Quarterly figures"));
-    form.lblAttachments->setText(QStringLiteral("figures-q2.xls, summary.pdf"));
-    form.LayoutMessagePreviewTitle();
-    form.memMessage->setPlainText(
-        QStringLiteral("Hello all,\n\nthe figures for the second quarter are attached, together "
-                       "with a one-page summary.\nSales grew in every region but the north; "
-                       "the details are on page two.\n\nBest regards,\nPriya"));
-    form.SetStatusText(0, QStringLiteral("Total: 5"));
-    form.SetStatusText(1, QStringLiteral("New: 2"));
-    form.SetStatusText(2, QStringLiteral("Mail Check completed at 14:06:31 with 0 error(s)"));
+bool WaitIdle(TMainForm& form)
+{
+    return QTest::qWaitFor([&] { return !form.MailOperationsController().Busy; }, 15000);
+}
+
+// The main window as a user of the demo sees it: a real check of the sample server, then the
+// preview of its multipart message.
+bool FillMainWindow(TMainForm& form, std::uint16_t port)
+{
+    const TDemoAccount demo;
+    auto account = std::make_shared<TAccount>();
+    account->Name = demo.Name;
+    account->Host = demo.Host;
+    account->Port = port;
+    account->UserId = demo.UserId;
+    account->Password = demo.Password;
+    form.Configuration().Accounts.push_back(account);
+    SetOnline(form);
+    form.actNotificationCheckNowExecute();
+    if (!WaitIdle(form) || form.lvNotification->topLevelItemCount() == 0) {
+        std::fprintf(stderr, "mb_screenshots: the check of the sample server listed nothing: %s\n",
+                     qPrintable(form.StatusText(2)));
+        return false;
+    }
+    const QList<QTreeWidgetItem*> report =
+        form.lvNotification->findItems(QStringLiteral("Quarterly report"), Qt::MatchStartsWith, 2);
+    if (report.isEmpty()) {
+        std::fprintf(stderr, "mb_screenshots: the sample server has no quarterly report\n");
+        return false;
+    }
+    form.lvNotification->setCurrentItem(report.front());
+    form.actViewMessagePreviewExecute();
+    if (!WaitIdle(form) || !form.MessagePreviewShown()) {
+        std::fprintf(stderr, "mb_screenshots: the preview did not open: %s\n",
+                     qPrintable(form.StatusText(2)));
+        return false;
+    }
+    return true;
 }
 
 void FillLog(TLogList& log)
@@ -180,12 +205,7 @@ bool SaveVersionWindow(TMainForm& form, const QString& fileName)
                  THttpFixtureServer::Ok(
                      "2.1\r\nJul 2 2000\r\nhttp://www.hollinway.com/beaconer/download.php3\r\n"));
     qputenv("MAILBEACON_VENDOR_HOST", QByteArray::fromStdString(server.Host()));
-    auto probes = std::make_shared<TFakeConnectionProbes>();
-    probes->DialUpIsAvailable = true;
-    probes->DialUpIsConnected = true;
-    probes->QueryIsAvailable = true;
-    probes->Flags = ConnectedState::Lan | ConnectedState::Modem;
-    form.ConnectionDetector().SetProbes(probes);
+    SetOnline(form);
 
     TVersionForm versionForm({}, &form);
     versionForm.AssignOptions(form.Configuration(), form.ConnectionDetector());
@@ -294,10 +314,16 @@ int main(int argc, char* argv[])
     QTemporaryDir scratch;
     TFileKeyStore store((scratch.path() + QStringLiteral("/store.reg")).toStdString());
 
+    TSamplePop3Server::TOptions options;
+    options.Folder = MB_SAMPLES_DIR;
+    TSamplePop3Server sampleServer(options);
+    std::thread serving([&] { sampleServer.Run(); });
     TMainForm form(store);
-    form.move(40, 60);
-    FillMainWindow(form);
-    bool saved = Save(form, output.filePath(QStringLiteral("main-window.png")));
+    form.setGeometry(40, 60, 860, 560);
+    bool saved = FillMainWindow(form, sampleServer.Port()) &&
+                 Save(form, output.filePath(QStringLiteral("main-window.png")));
+    sampleServer.Stop();
+    serving.join();
 
     FillLog(form.LogList);
     TLogForm logForm(TDialogs::Standard(), &form);

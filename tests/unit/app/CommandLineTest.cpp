@@ -70,6 +70,11 @@ TEST(CommandLineModeTest, HelpBeforeVersionBeforeCheck)
         // The name after --config is a file's, however it looks.
         {{"--config", "--help"}, TCommandLineMode::TrayProgram},
         {{"--config", "--version", "--check"}, TCommandLineMode::Check},
+        {{"--preview", "Home", "3", "--json"}, TCommandLineMode::Preview},
+        {{"--check", "--preview", "Home", "3"}, TCommandLineMode::Preview},
+        // The two words after --preview are its account and number, however they look.
+        {{"--preview", "--help", "1"}, TCommandLineMode::Preview},
+        {{"--config", "--preview"}, TCommandLineMode::TrayProgram},
     };
     for (const auto& row : table) {
         std::string shown;
@@ -92,7 +97,8 @@ TEST(CommandLineModeTest, HelpNamesEveryOptionTheExitStatusAndTheStoreInUse)
     EXPECT_EQ(run.Out.rfind("Usage: mailbeacon", 0), 0u) << run.Out;
     for (const char* option :
          {"--check", "--json", "--verbose", "--config FILE", "--help", "--version",
-          "0 when every included account answered", "1 otherwise", "2 for a bad command line"})
+          "--preview ACCOUNT NUMBER", "0 when every included account answered", "1 otherwise",
+          "2 for a bad command line"})
         EXPECT_NE(run.Out.find(option), std::string::npos) << option;
     EXPECT_NE(run.Out.find("(here: " + store + ")"), std::string::npos) << run.Out;
 }
@@ -229,4 +235,94 @@ TEST_F(CheckModeTest, JsonRowsCarryTheDateAsRfc3339AndTheAddressesAlone)
     EXPECT_TRUE(dated[u"date"].toString().startsWith(u"13")) << run.Out;
     EXPECT_EQ(dated[u"date_iso"].toString(), QStringLiteral("2025-02-13T10:00:00+01:00"));
     EXPECT_EQ(dated[u"address"].toString(), QStringLiteral("ann@example.org"));
+}
+
+// The preview, on the same kind of store and mailbox.
+using PreviewModeTest = CheckModeTest;
+
+const std::string Multipart =
+    "From: \"Meyer, Paula\" <paula@example.com>\r\n"
+    "To: Demo User <demo@example.org>, team@example.com\r\n"
+    "Subject: =?UTF-8?Q?Caf=C3=A9?=\r\n"
+    "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+    "--b\r\n"
+    "Content-Type: text/plain; charset=utf-8\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+    "Un caf=C3=A9 ?\r\n\r\nPaula\r\n"
+    "--b\r\n"
+    "Content-Type: text/plain; charset=\"utf-8\"; name=\"notes.txt\"\r\n\r\n"
+    "notes\r\n"
+    "--b--\r\n";
+
+TEST_F(PreviewModeTest, PrintsWhatThePaneShows)
+{
+    Mailbox.SetMessages({Message("First"), Multipart});
+    Mailbox.ServeOn(Server, 2);
+    Server.Start();
+    const std::string store = Store("secret");
+
+    const TRun run = RunMode({"--preview", "home", "2", "--config", store});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Out, "From: Meyer, Paula <paula@example.com>\n"
+                       "To: Demo User <demo@example.org>, team@example.com\n"
+                       "Subject: Caf\xC3\xA9\n"
+                       "Attachments: notes.txt\n"
+                       "\n"
+                       "Un caf\xC3\xA9 ?\n"
+                       "\n"
+                       "Paula\n");
+
+    const TRun json = RunMode({"--preview", "Home", "1", "--json", "--config", store});
+    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    EXPECT_EQ(json.Out.rfind("{\"summary\": \"Message Preview completed at ", 0), 0u) << json.Out;
+    EXPECT_NE(json.Out.find("\"errors\": 0, \"account\": \"Home\", \"number\": 1, \"preview\": "
+                            "{\"from\": \"Ann Smith <ann@example.org>\", \"to\": "
+                            "\"alice@example.org\", \"subject\": \"First\", \"attachments\": [], "
+                            "\"message_id\": \"\", \"text\": \"Hello.\"}, \"log\": []}"),
+              std::string::npos)
+        << json.Out;
+}
+
+TEST_F(PreviewModeTest, AMessageTheServerDoesNotHaveExitsWithOne)
+{
+    Mailbox.SetMessages({Message("Only")});
+    Mailbox.ServeOn(Server, 1);
+    Server.Start();
+
+    const TRun run = RunMode({"--preview", "Home", "7", "--json", "--config", Store("secret")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Out.find("\"errors\": 1"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\"preview\": null, \"log\": [\"ERROR - Message Preview on Home "
+                           "failed.\"]"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_EQ(run.Err, "mailbeacon: ERROR - Message Preview on Home failed.\n");
+}
+
+TEST_F(PreviewModeTest, BadCommandLinesAndUnknownAccountsExitWithTwo)
+{
+    Server.Start();
+    const std::string store = Store("secret");
+    const struct
+    {
+        TArguments Arguments;
+        const char* Says;
+    } table[] = {
+        {{"--preview", "Home"}, "--preview needs an account name and a message number"},
+        {{"--preview", "Home", "0"}, "a whole number from 1 up, not \"0\""},
+        {{"--preview", "Home", "two"}, "not \"two\""},
+        {{"--preview", "Home", "1", "--verbose"}, "unknown option --verbose"},
+        {{"--preview", "Work", "1", "--config", store},
+         "has no account named \"Work\"; it has: Home"},
+        {{"--preview", "Home", "1", "--config", Dir.File("missing.reg")}, "it does not exist"},
+    };
+    for (const auto& row : table) {
+        const TRun run = RunMode(row.Arguments);
+        EXPECT_EQ(run.ExitCode, 2) << row.Says;
+        EXPECT_NE(run.Err.find(row.Says), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
 }

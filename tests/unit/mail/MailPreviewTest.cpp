@@ -110,7 +110,8 @@ TEST_F(MailPreviewTest, ShowsSenderRecipientsSubjectAttachmentsAndBody)
     ASSERT_TRUE(Events.Shown.has_value());
     const TMessagePreview& shown = *Events.Shown;
     EXPECT_EQ(shown.From, "Ann Smith <ann@example.org>");
-    EXPECT_EQ(shown.To, "alice@example.org,\"\"\"Doe, Jo\"\" <jo@example.org>\"");
+    EXPECT_EQ(shown.To, "alice@example.org, \"Doe, Jo\" <jo@example.org>")
+        << "as a person reads it, not as the row keeps it";
     EXPECT_EQ(shown.Subject, "Gr\xC3\xBC\xC3\x9F"
                              "e");
     EXPECT_EQ(shown.Attachments, (TLines{"report.pdf", "notes.txt"}));
@@ -134,15 +135,19 @@ TEST_F(MailPreviewTest, AttachmentNamesWithTheirHintsAndNoneHidden)
     row.Address = "";
     row.To = std::string(50, 'a') + "@example.org, " + std::string(50, 'b') + "@example.org";
     const TLines lines{"Subject: x",
+                       "MIME-Version: 1.0",
+                       "Content-Type: multipart/mixed; boundary=b1",
                        "",
                        "--b1",
                        "Content-Type: application/pdf; name=\"a.pdf\"",
                        "Content-Disposition: attachment; filename=\"A.PDF\"",
+                       "",
+                       "--b1",
                        "Content-Type: text/plain; name=\"=?UTF-8?Q?b=C3=BC.txt?=\""};
     const TMessagePreview preview = MakeMessagePreview(row, lines);
     EXPECT_EQ(preview.From, "Ann <>") << "an empty address keeps its brackets";
-    EXPECT_EQ(preview.Attachments, (TLines{"a.pdf", "b\xC3\xBC.txt"}));
-    EXPECT_EQ(preview.AttachmentsText, "a.pdf, b\xC3\xBC.txt");
+    EXPECT_EQ(preview.Attachments, (TLines{"A.PDF", "b\xC3\xBC.txt"}));
+    EXPECT_EQ(preview.AttachmentsText, "A.PDF, b\xC3\xBC.txt");
     EXPECT_EQ(preview.ToHint.find("\r\n"), 64u) << "wrapped after the blank after the comma";
     EXPECT_EQ(preview.To.find("\r\n"), std::string::npos);
     EXPECT_TRUE(MakeMessagePreview(row, {"Subject: x", "", "text"}).Attachments.empty());
@@ -236,4 +241,24 @@ TEST_F(MailPreviewTest, AnotherMessageUnderTheNumberShowsNothing)
     EXPECT_EQ(withoutId.Only("E"), (TLines{"EL ERROR - Message Preview on Home failed."}))
         << "no Message-ID: From, Date and Subject decide";
     EXPECT_FALSE(withoutId.Shown);
+}
+
+// The command line names a message by its number alone: no listed row to compare, so the pane's
+// texts are those of whatever message the number names now.
+TEST_F(MailPreviewTest, WithoutAListedRowTheFetchedHeaderGivesTheTexts)
+{
+    Start({Plain("one", "<1@x>"), Multipart}, 2);
+    Request.Row = TMessageRow();
+    Request.Row.Number = "2";
+    Request.CheckIdentity = false;
+    RetrieveMessagePreview(Client, Request, Events, Cancel);
+
+    EXPECT_TRUE(Events.Only("E").empty());
+    ASSERT_TRUE(Events.Shown.has_value());
+    EXPECT_EQ(Events.Shown->From, "Ann Smith <ann@example.org>");
+    EXPECT_EQ(Events.Shown->Subject, "Gr\xC3\xBC\xC3\x9F"
+                                     "e");
+    EXPECT_EQ(Events.Shown->Row.Number, "2");
+    EXPECT_EQ(Events.Shown->Row.MessageId, "<mp@example.org>");
+    EXPECT_EQ(Events.Shown->Body, (TLines{"First line.", "..Dotted line."}));
 }

@@ -85,6 +85,29 @@ TEST(FormatMessageDate, DatesOutsideTheCalendarShowAsNoDate)
     EXPECT_EQ(FormatMessageDate("", -1e12, "/"), "30/12/1899 ");
 }
 
+// MessageDateTime
+
+TEST(MessageDateTime, OrdersByTheMomentInUtc)
+{
+    const TDateTime day = ParseMessageDate("Sun, 06 Dec 2026");
+    const struct
+    {
+        const char* Header;
+        double Hours;
+    } table[] = {
+        {"Sun, 06 Dec 2026 20:07:05 +0000", 20 + 7 / 60.0 + 5 / 3600.0},
+        {"Sun, 06 Dec 2026 20:07:05 +0100", 19 + 7 / 60.0 + 5 / 3600.0},
+        {"Sun, 06 Dec 2026 20:07:05 -0530", 25 + 37 / 60.0 + 5 / 3600.0},
+        {"Sun, 06 Dec 2026 20:07 EST", 25 + 7 / 60.0},
+        {"Sun, 06 Dec 2026 20:07:05 GMT", 20 + 7 / 60.0 + 5 / 3600.0},
+        {"6 Dec 2026 08:00:00 (no zone)", 8},
+        {"Sun, 06 Dec 2026", 0},
+    };
+    for (const auto& row : table)
+        EXPECT_NEAR(MessageDateTime(row.Header), day + row.Hours / 24, 1e-9) << row.Header;
+    EXPECT_EQ(MessageDateTime(""), 0);
+}
+
 // Sender
 
 struct TSenderCase
@@ -136,11 +159,14 @@ TEST(ExtractBodyText, NothingWithoutABody)
     EXPECT_TRUE(ExtractBodyText({"From: a@b", "", "", ""}).empty());
 }
 
-TEST(ExtractBodyText, DropsMimeBookkeepingAndStopsAtAnApplicationPart)
+TEST(ExtractBodyText, MimeMessageShowsItsFirstTextPartOnly)
 {
-    EXPECT_EQ(
-        ExtractBodyText(MessageLines("multipart-with-attachments.eml")),
-        (TLines{"Here is the report, and the data behind it.", "", "", "Plain text attachment."}));
+    EXPECT_EQ(ExtractBodyText(MessageLines("multipart-with-attachments.eml")),
+              TLines{"Here is the report, and the data behind it."});
+}
+
+TEST(ExtractBodyText, WithoutMimeStructureDropsLinesThatLookLikeBookkeeping)
+{
     EXPECT_EQ(ExtractBodyText({"", "see the content-length", "ChArSeT=x", "--boundary1",
                                "a multi-part thing", "kept"}),
               TLines{"kept"});
@@ -155,28 +181,21 @@ TEST(ExtractBodyText, StopsAtHtmlInAnyLetterCase)
 
 // ExtractAttachmentNames
 
-TEST(ExtractAttachmentNames, FindsQuotedAndUnquotedNamesOnce)
+TEST(ExtractAttachmentNames, OnePerPartItsFilenameElseItsName)
 {
+    // The PDF part's filename is "figures.PDF", its type's name "Figures.pdf"; the last part's
+    // name is on a folded line.
     EXPECT_EQ(ExtractAttachmentNames(MessageLines("multipart-with-attachments.eml")),
-              (TLines{"report.txt", "Figures.pdf"}));
+              (TLines{"report.txt", "figures.PDF", "folded.png"}));
+    // A message of one part names it in its own header.
     EXPECT_EQ(ExtractAttachmentNames({"Content-Type: text/plain; name=report.txt"}),
               TLines{"report.txt"});
-    EXPECT_EQ(ExtractAttachmentNames({"Content-Type: text/plain; charset=utf-8; name=a b.txt"}),
-              TLines{"a b.txt"});
-    EXPECT_EQ(ExtractAttachmentNames({"Content-Type: image/png; name=\"b.png\"",
-                                      "content-disposition: attachment; filename=\"a.txt\"",
-                                      "Content-Disposition: attachment; filename=\"B.PNG\""}),
-              (TLines{"b.png", "a.txt"}));
 }
 
-TEST(ExtractAttachmentNames, OddLinesGiveWhatTheyHold)
+TEST(ExtractAttachmentNames, NoneWithoutMimeStructure)
 {
-    // No closing quote: the name runs to the end of the line.
-    EXPECT_EQ(ExtractAttachmentNames({"Content-Type: x; name=\"open.txt"}), TLines{"open.txt"});
-    EXPECT_EQ(ExtractAttachmentNames({"Content-Type: x; name=", "Content-Type: y; name=\"\""}),
-              TLines{""});
-    EXPECT_TRUE(ExtractAttachmentNames(
-                    {"Content-Type: text/plain", "\tname=\"folded.txt\"", "Subject: name=\"x\""})
+    EXPECT_TRUE(ExtractAttachmentNames({"Subject: x", "", "Content-Type: image/png; name=\"b.png\"",
+                                        "Content-Disposition: attachment; filename=\"a.txt\""})
                     .empty());
 }
 
