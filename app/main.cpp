@@ -6,7 +6,9 @@
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"
+#include "desktop/Installation.h"
 #include "desktop/SingleInstance.h"
+#include "desktop/StartupShortcut.h"
 #include "desktop/TerminationSignals.h"
 #include "gui/MainFrm.h"
 #include "net/VersionFile.h"
@@ -56,6 +58,10 @@ int main(int argc, char* argv[])
         mainForm.QueryEndSession();
         mainForm.close();
     });
+
+    // Installed, the program repairs a start-up entry that would start another copy of it.
+    if (mainForm.Configuration().ApplicationSettings.Startup && !Installation::Prefix().isEmpty())
+        TStartupShortcut().Renew();
 
     mainForm.StartInTray();
     return QApplication::exec();

@@ -76,6 +76,8 @@ struct TNotification
     std::string MailClient;
     std::unique_ptr<ICheckTimer> CheckTimer;
     bool NotifyOnlyWhenNew = false;
+    // A check that notifies shows a pop-up on the desktop as well.
+    bool DesktopNotification = true;
 };
 
 struct TApplicationSettings
@@ -148,7 +150,7 @@ struct TWindowPlacement
 // hex text stops LoadAccounts with the cipher's ECryptError, without the account in hand.
 
 void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts);
-// Reads the fifteen options, writing the default of every absent one back to the store.
+// Reads the options, writing the default of every absent one back to the store.
 void LoadSettings(TKeyStore& store, TConfiguration& configuration);
 // notificationHeight is kept when no height is stored; so is the width of a column without a
 // stored value.

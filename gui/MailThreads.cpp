@@ -45,6 +45,11 @@ void TMailThread::PostFailure(const std::string& text, TFailureReport report)
     }
 }
 
+void TMailThread::PostAccountFailed(const std::string& account, const std::string& reason)
+{
+    Q_EMIT AccountFailed(QString::fromStdString(account), QString::fromStdString(reason));
+}
+
 void TMailThread::run()
 {
     TWirePOP3 client;

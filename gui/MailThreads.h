@@ -43,6 +43,8 @@ Q_SIGNALS:
     // One error for ErrorCount; logLine goes to the action log, statusText is posted as a
     // status text; either may be empty.
     void ErrorCounted(const QString& logLine, const QString& statusText);
+    // An account whose session failed, with the reason in the user's words.
+    void AccountFailed(const QString& account, const QString& reason);
 
 protected:
     explicit TMailThread(QObject* parent = nullptr);
@@ -52,6 +54,7 @@ protected:
     const std::atomic<bool>& CancelFlag() const { return FCancel; }
     void PostStatus(const std::string& text);
     void PostFailure(const std::string& text, TFailureReport report);
+    void PostAccountFailed(const std::string& account, const std::string& reason);
 
 private:
     void run() final;
@@ -74,6 +77,10 @@ private:
     void Failure(const std::string& text, TFailureReport report) final
     {
         PostFailure(text, report);
+    }
+    void AccountFailed(const std::string& account, const std::string& reason) final
+    {
+        PostAccountFailed(account, reason);
     }
 };
 

@@ -1,20 +1,24 @@
 #include "gui/MainFrm.h"
 
 #include "config/KeyStore.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/ShellOpen.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
+#include "gui/AccountFailures.h"
 #include "gui/CheckTimer.h"
 #include "gui/Controls.h"
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
+#include "gui/MailNotification.h"
 #include "gui/MailOperations.h"
 #include "gui/MessageListItem.h"
 #include "gui/SettingsFrm.h"
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
+#include "mail/CheckOutcome.h"
 #include "mail/MailPreview.h"
 #include "net/VendorHost.h"
 
@@ -107,6 +111,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     CreateClientArea();
     CreateStatusBar();
     CreateTrayIcon();
+    CreateFailureReports();
 
     resize(DesignWidth, DesignHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -505,6 +510,34 @@ void TMainForm::CreateTrayIcon()
     });
 }
 
+// Failures show on the icon and in a bar above the list; pop-ups go to the desktop's
+// notification service, or the tray's balloon.
+void TMainForm::CreateFailureReports()
+{
+    pnlFailedAccounts = new TFailedAccountsBar(centralWidget());
+    static_cast<QVBoxLayout*>(centralWidget()->layout())->insertWidget(1, pnlFailedAccounts);
+    connect(pnlFailedAccounts, &TFailedAccountsBar::AccountSettingsRequested, this,
+            &TMainForm::OpenAccountSettings);
+    SetNotifier(new TDesktopNotifier(TrayIcon, this));
+}
+
+void TMainForm::SetNotifier(TNotifier* notifier)
+{
+    delete Notifier;
+    Notifier = notifier;
+    Notifier->setParent(this);
+    connect(Notifier, &TNotifier::ShowRequested, this, &TMainForm::actFileOpenMailbeaconExecute);
+    connect(Notifier, &TNotifier::MailClientRequested, this,
+            &TMainForm::actNotificationStartMailClientExecute);
+}
+
+// The icon keeps its mark until a check reads every account.
+void TMainForm::ShowFailedAccounts(const std::vector<TAccountFailure>& failures)
+{
+    TrayIcon->SetBadge(!failures.empty());
+    pnlFailedAccounts->SetFailures(failures);
+}
+
 void TMainForm::StartInTray(std::chrono::milliseconds grace)
 {
     if (TrayIcon->Available())
@@ -589,6 +622,7 @@ void TMainForm::UseDefaultOptions()
     configuration.Notification.StartClient = false;
     configuration.Notification.MailClient.clear();
     configuration.Notification.NotifyOnlyWhenNew = false;
+    configuration.Notification.DesktopNotification = true;
     configuration.ApplicationSettings = TApplicationSettings();
     const TConnection defaults;
     configuration.Connection.ConnectionType = defaults.ConnectionType;
@@ -929,10 +963,12 @@ bool TMainForm::ConfirmDeletion()
 }
 
 // The sound plays only for a file that is there, and only while the list shows mail.
-void TMainForm::AnnounceMail()
+void TMainForm::AnnounceMail(const TMailNotice& notice)
 {
     const TNotification& notification = FConfiguration->Notification;
     Q_EMIT TrayAnimationChanged(true);
+    if (notification.DesktopNotification && notice.Count > 0)
+        Notifier->Notify(DesktopNoticeOf(notice, !notification.MailClient.empty()));
     if (notification.StartClient)
         actNotificationStartMailClient->trigger();
     const QFileInfo sound(QString::fromStdString(notification.Sound));
@@ -1082,17 +1118,31 @@ void TMainForm::actViewActionLogExecute()
         delete FLogForm;
 }
 
-// The dialog brings the configuration, the check timer and the store up to date itself. One
-// that is already open is brought to the front instead of a second one.
 void TMainForm::actViewSettingsExecute()
 {
+    OpenSettings({});
+}
+
+void TMainForm::OpenAccountSettings(const QString& account)
+{
+    OpenSettings(account);
+}
+
+// The dialog brings the configuration, the check timer and the store up to date itself. One
+// that is already open is brought to the front instead of a second one.
+void TMainForm::OpenSettings(const QString& account)
+{
     if (!FSettingsForm.isNull()) {
+        if (!account.isEmpty())
+            FSettingsForm->ShowAccount(account);
         FSettingsForm->raise();
         FSettingsForm->activateWindow();
         return;
     }
     FSettingsForm = new TSettingsForm(FStore, FDialogs, TStartupShortcut(), this);
     FSettingsForm->AttachConfiguration(*FConfiguration);
+    if (!account.isEmpty())
+        FSettingsForm->ShowAccount(account);
     PlaceDialog(FSettingsForm);
     FSettingsForm->exec();
     delete FSettingsForm;

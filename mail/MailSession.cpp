@@ -42,9 +42,10 @@ bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& eve
     SetAccount(client, account);
     try {
         client.Connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // The client has posted its own texts for the failure; the log names the account.
         events.Failure(ConnectionFailedText(account.Name), TFailureReport::LogLine);
+        events.AccountFailed(account.Name, error.what());
     }
     return client.Connected();
 }

@@ -30,6 +30,9 @@ public:
     virtual void Status(const std::string& text) = 0;
     // One error for ErrorCount, with the text that explains it.
     virtual void Failure(const std::string& text, TFailureReport report) = 0;
+    // The account's session failed; reason says why in the user's words (the server's reply
+    // or the socket error, with host and port). Called once per failed account.
+    virtual void AccountFailed(const std::string& /*accountName*/, const std::string& /*reason*/) {}
 };
 
 // Hands the client's status texts to the events while it lives, and remembers the last one;
