@@ -1,16 +1,20 @@
 // Renders the main window with an open preview, the action log window, each page of the
 // settings dialog, the version window after a check, the About box, the icon set and the tray
 // icon (still and blinking, as the desktop's tray shows it) into PNG files, with sample content,
-// for the README. Usage: mb_screenshots OUTPUT_FOLDER
+// for the README, and the pop-up of new mail as the desktop's notification server shows it.
+// Usage: mb_screenshots OUTPUT_FOLDER
 #include "config/FileKeyStore.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
 #include "gui/LogFrm.h"
+#include "gui/MailNotification.h"
 #include "gui/MainFrm.h"
 #include "gui/SettingsFrm.h"
 #include "gui/VersionFrm.h"
+#include "mail/CheckOutcome.h"
 #include "net/VersionFile.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"
@@ -270,6 +274,53 @@ bool SaveTrayPictures(TTrayIcon& tray, const QDir& output)
            SideBySide(first, second).save(output.filePath(QStringLiteral("tray-blinking.png")));
 }
 
+// The part of the screen a change covered; empty when nothing changed.
+QRect ChangedArea(const QImage& before, const QImage& after)
+{
+    QRect changed;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+            if (before.pixel(x, y) != after.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+        }
+    }
+    return changed;
+}
+
+// Needs a notification service on the session bus (scripts/screenshots starts dunst).
+// The main window is hidden meanwhile, so that the pop-up is the only change on screen.
+bool SaveNotificationPicture(QWidget& window, const QString& fileName)
+{
+    window.hide();
+    QTest::qWait(300);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage before = screen->grabWindow(0).toImage();
+    TMailNotice notice{3, true, {}};
+    for (const auto& [from, subject] :
+         {std::pair{"Ann Smith", "Lunch on Friday?"}, std::pair{"Bob Jones", "Re: The report"},
+          std::pair{"Carla Diaz", "Photos from the trip"}}) {
+        TMessageRow row;
+        row.From = from;
+        row.Subject = subject;
+        notice.Messages.push_back(row);
+    }
+    TDesktopNotifier notifier(nullptr);
+    bool shown = false;
+    QObject::connect(&notifier, &TDesktopNotifier::Routed, [&](TDesktopNotifier::TRoute route) {
+        shown = route == TDesktopNotifier::TRoute::Service;
+    });
+    notifier.Notify(DesktopNoticeOf(notice, true));
+    if (!QTest::qWaitFor([&] { return shown; }, 5000)) {
+        std::fprintf(stderr, "mb_screenshots: no notification service for the pop-up picture\n");
+        return false;
+    }
+    QTest::qWait(1000);
+    const QImage after = screen->grabWindow(0).toImage();
+    const QRect popUp = ChangedArea(before, after);
+    window.show();
+    return !popUp.isEmpty() && after.copy(popUp).save(fileName);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -306,6 +357,8 @@ int main(int argc, char* argv[])
     aboutForm.hide();
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
+    saved =
+        SaveNotificationPicture(form, output.filePath(QStringLiteral("notification.png"))) && saved;
     saved = SaveTrayPictures(*form.TrayIcon, output) && saved;
     form.ExitRequested = true;
     return saved ? 0 : 1;
