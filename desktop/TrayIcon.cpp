@@ -20,6 +20,8 @@ namespace {
 constexpr int AvailabilityPollInterval = 3000;
 // How long a balloon stays, in milliseconds.
 constexpr int BalloonTimeout = 10000;
+// How long the panel's StatusNotifierWatcher may take to answer, in milliseconds.
+constexpr int WatcherTimeout = 2000;
 
 // Qt places the icon as a StatusNotifierItem exactly when the session bus has a watcher with a
 // host registered at the first tray icon, and keeps to that choice; the same question, asked
@@ -31,6 +33,8 @@ bool StatusNotifierHostOnBus()
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcher))
         return false;
     QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    // A watcher that does not answer at once is no host to rely on.
+    properties.setTimeout(WatcherTimeout);
     return properties.property("IsStatusNotifierHostRegistered").toBool();
 }
 

@@ -84,6 +84,7 @@ TEST_F(Data, FirstRunCreatesTheKeysAndWritesEveryDefault)
                                         "\"MessagePreview\"=dword:00000032\r\n"
                                         "\"Log\"=dword:00000000\r\n"
                                         "\"NotifyOnlyWhenNew\"=dword:00000000\r\n"
+                                        "\"DesktopNotification\"=dword:00000001\r\n"
                                         "\r\n" +
                                         Section(StoreKeys::Window) + "\r\n");
 }
