@@ -1120,17 +1120,12 @@ void TMainForm::actViewActionLogExecute()
 
 void TMainForm::actViewSettingsExecute()
 {
-    OpenSettings({});
-}
-
-void TMainForm::OpenAccountSettings(const QString& account)
-{
-    OpenSettings(account);
+    OpenAccountSettings({});
 }
 
 // The dialog brings the configuration, the check timer and the store up to date itself. One
 // that is already open is brought to the front instead of a second one.
-void TMainForm::OpenSettings(const QString& account)
+void TMainForm::OpenAccountSettings(const QString& account)
 {
     if (!FSettingsForm.isNull()) {
         if (!account.isEmpty())

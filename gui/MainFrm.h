@@ -209,7 +209,6 @@ private:
     void CreateStatusBar();
     void CreateTrayIcon();
     void CreateFailureReports();
-    void OpenSettings(const QString& account);
     QAction* MakeAction(const char* name, const char* category, const QString& caption,
                         const QString& hint, int imageIndex, void (TMainForm::*handler)());
     QAction* AddMenuItem(QMenu* menu, const char* name, QAction* action);

@@ -769,14 +769,10 @@ void TSettingsForm::ShowNotificationPage()
 {
     const TNotification& notification = FConfiguration->Notification;
     {
-        const TSignalsBlocked blocked{cbCheckMail,
-                                      SpinEdit,
-                                      cbSound,
-                                      edtSound,
-                                      cbStartClient,
-                                      edtMailClient,
-                                      cbNotifyOnlyWhenNew,
-                                      cbDesktopNotification};
+        const TSignalsBlocked blocked{cbCheckMail,        SpinEdit,      cbSound,
+                                      edtSound,           cbStartClient, edtMailClient,
+                                      cbNotifyOnlyWhenNew};
+        const QSignalBlocker desktopBlocked(cbDesktopNotification);
         cbCheckMail->setChecked(notification.CheckTimer->Enabled());
         // Whole minutes; the spin edit brings the count within its range.
         const std::uint32_t minutes = notification.CheckTimer->Interval() / MinuteMs;
