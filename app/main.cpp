@@ -63,6 +63,10 @@ int main(int argc, char* argv[])
     if (mainForm.Configuration().ApplicationSettings.Startup && !Installation::Prefix().isEmpty())
         TStartupShortcut().Renew();
 
-    mainForm.StartInTray();
+    // The application menu's launcher asks for the window; the start-up entry does not.
+    if (QApplication::arguments().contains(QStringLiteral("--show")))
+        mainForm.actFileOpenMailbeaconExecute();
+    else
+        mainForm.StartInTray();
     return QApplication::exec();
 }

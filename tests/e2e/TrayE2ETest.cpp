@@ -170,4 +170,13 @@ TEST_F(TTrayE2ETest, DoubleClickOnTheTrayIconOpensTheWindowAndItsMenuEndsTheProg
     EXPECT_FALSE(IconCentre().has_value()) << "the icon leaves the tray with the program";
 }
 
+// As the application menu's launcher starts it: the window opens at once, tray or not.
+TEST_F(TTrayE2ETest, TheLaunchersShowOptionOpensTheWindow)
+{
+    TChildProcess program;
+    ASSERT_TRUE(program.Start(ProgramPath(), {QStringLiteral("--show")}, FEnvironment));
+    EXPECT_TRUE(WaitFor([&] { return MainWindowVisible(); }, 10000))
+        << program.Output().toStdString();
+}
+
 } // namespace
