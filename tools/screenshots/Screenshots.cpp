@@ -9,6 +9,7 @@
 #include "desktop/LocalTime.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
+#include "gui/AccountFailures.h"
 #include "gui/LogFrm.h"
 #include "gui/MailNotification.h"
 #include "gui/MainFrm.h"
@@ -340,6 +341,14 @@ int main(int argc, char* argv[])
     form.move(40, 60);
     FillMainWindow(form);
     bool saved = Save(form, output.filePath(QStringLiteral("main-window.png")));
+    const QString summary = form.StatusText(2);
+    form.SetStatusText(2, QString(summary).replace(QStringLiteral("with 0 error"),
+                                                   QStringLiteral("with 1 error")));
+    form.pnlFailedAccounts->SetFailures(
+        {{"Old provider", "Connection refused (pop.old-provider.example:110)"}});
+    saved = Save(form, output.filePath(QStringLiteral("failed-accounts.png"))) && saved;
+    form.pnlFailedAccounts->SetFailures({});
+    form.SetStatusText(2, summary);
 
     FillLog(form.LogList);
     TLogForm logForm(TDialogs::Standard(), &form);
