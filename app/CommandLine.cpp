@@ -36,7 +36,7 @@ std::string UsageText()
     // The settings file this run would use without --config, so that the text names the real
     // one when MAILBEACON_CONFIG or XDG_CONFIG_HOME is set.
     const std::string defaultStore = StoreFileName({});
-    return "Usage: mailbeacon [--config FILE]\n"
+    return "Usage: mailbeacon [--show] [--config FILE]\n"
            "       mailbeacon --check [--json] [--verbose] [--config FILE]\n"
            "       mailbeacon --preview ACCOUNT NUMBER [--json] [--config FILE]\n"
            "       mailbeacon --help\n"
@@ -66,6 +66,8 @@ std::string UsageText()
            "                 (here: " +
            defaultStore +
            ")\n"
+           "  --show         open the window at start (as the application menu's launcher\n"
+           "                 does) instead of starting hidden in the system tray\n"
            "  --help         show this text and exit\n"
            "  --version      show the version and exit\n"
            "\n"

@@ -6,7 +6,9 @@
 #include "config/FileKeyStore.h"
 #include "config/StorePath.h"
 #include "desktop/Icons.h"
+#include "desktop/Installation.h"
 #include "desktop/SingleInstance.h"
+#include "desktop/StartupShortcut.h"
 #include "desktop/TerminationSignals.h"
 #include "gui/MainFrm.h"
 #include "net/VersionFile.h"
@@ -60,7 +62,15 @@ int main(int argc, char* argv[])
         mainForm.close();
     });
 
-    mainForm.StartInTray();
+    // Installed, the program repairs a start-up entry that would start another copy of it.
+    if (mainForm.Configuration().ApplicationSettings.Startup && !Installation::Prefix().isEmpty())
+        TStartupShortcut().Renew();
+
+    // The application menu's launcher asks for the window; the start-up entry does not.
+    if (QApplication::arguments().contains(QStringLiteral("--show")))
+        mainForm.actFileOpenMailbeaconExecute();
+    else
+        mainForm.StartInTray();
     mainForm.OfferFirstAccount();
     return QApplication::exec();
 }

@@ -16,7 +16,7 @@ std::string AccountPath(const std::string& name)
     return std::string(StoreKeys::Accounts) + "\\" + name;
 }
 
-// The fifteen options in their stored order, handed to a visitor that loads or saves them.
+// The options in their stored order, handed to a visitor that loads or saves them.
 // TConfig is TConfiguration when loading and const TConfiguration when saving.
 template <class TConfig, class TVisitor> void VisitSettings(TConfig& c, TVisitor& v)
 {
@@ -36,6 +36,7 @@ template <class TConfig, class TVisitor> void VisitSettings(TConfig& c, TVisitor
     v.Integer("MessagePreview", c.ApplicationSettings.MessagePreview, 50);
     v.Bool("Log", c.ApplicationSettings.Log, false);
     v.Bool("NotifyOnlyWhenNew", c.Notification.NotifyOnlyWhenNew, false);
+    v.Bool("DesktopNotification", c.Notification.DesktopNotification, true);
 }
 
 // Takes what is stored; an absent value gets its default, which is written back.

@@ -95,6 +95,8 @@ struct TNotification
     std::string MailClient;
     std::unique_ptr<ICheckTimer> CheckTimer;
     bool NotifyOnlyWhenNew = false;
+    // A check that notifies shows a pop-up on the desktop as well.
+    bool DesktopNotification = true;
 };
 
 struct TApplicationSettings
@@ -174,7 +176,7 @@ struct TWindowPlacement
 // stops LoadAccounts with the cipher's ECryptError, without the account in hand.
 
 void LoadAccounts(TKeyStore& store, TCryptLib& cipher, TAccountList& accounts);
-// Reads the fifteen options, writing the default of every absent one back to the store. The
+// Reads the options, writing the default of every absent one back to the store. The
 // options then in memory become the StoredOptions, also when a value stops the loader.
 void LoadSettings(TKeyStore& store, TConfiguration& configuration);
 // The options now in memory become the StoredOptions: for a start whose loading stopped before

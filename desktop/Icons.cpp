@@ -1,10 +1,13 @@
 #include "desktop/Icons.h"
 
+#include <QList>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 // Outside any namespace, as the resource initialiser requires.
 static void InitIconResources()
@@ -66,6 +69,37 @@ QIcon OptionImage(const char* name)
 QIcon CloseImage()
 {
     return LoadIcon(QStringLiteral("close"));
+}
+
+// Drawn without text, so that the mark looks the same whatever fonts the desktop has.
+QIcon WithErrorBadge(const QIcon& image)
+{
+    QList<QSize> sizes = image.availableSizes();
+    if (sizes.isEmpty())
+        sizes = {QSize(16, 16), QSize(22, 22), QSize(32, 32), QSize(48, 48)};
+    QIcon badged;
+    for (const QSize& size : std::as_const(sizes)) {
+        QPixmap pixmap = image.pixmap(size);
+        pixmap.setDevicePixelRatio(1.0);
+        pixmap = pixmap.scaled(size);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal diameter = std::max(7.0, size.width() * 0.56);
+        const QRectF mark(size.width() - diameter, size.height() - diameter, diameter, diameter);
+        painter.setPen(QPen(Qt::white, std::max(1.0, diameter / 9)));
+        painter.setBrush(QColor(0xd0, 0x1c, 0x1c));
+        painter.drawEllipse(mark.adjusted(0.5, 0.5, -0.5, -0.5));
+        // The exclamation mark: a bar and a dot.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        const qreal stroke = std::max(1.5, diameter / 6);
+        const qreal x = mark.center().x() - stroke / 2;
+        painter.drawRect(QRectF(x, mark.top() + diameter * 0.2, stroke, diameter * 0.38));
+        painter.drawRect(QRectF(x, mark.top() + diameter * 0.66, stroke, stroke));
+        painter.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
 }
 
 } // namespace Icons

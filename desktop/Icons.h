@@ -24,4 +24,7 @@ QIcon OptionImage(const char* name);
 // The small cross of the preview pane's close button.
 QIcon CloseImage();
 
+// The image with a small red error mark in its lower right corner, at every size it has.
+QIcon WithErrorBadge(const QIcon& image);
+
 } // namespace Icons

@@ -18,6 +18,10 @@ public:
     // Writes the entry, replacing one of the same name. The reason of a failure, or an empty
     // text.
     QString Create() const;
+    // Writes the entry again when there is one that differs from what Create writes: one left
+    // by a copy elsewhere (a build tree, an older installation) then starts this program. The
+    // reason of a failure, or an empty text.
+    QString Renew() const;
     // Removes the entry; an entry that does not exist is no failure. The reason of a failure,
     // or an empty text.
     QString Delete() const;

@@ -1,3 +1,4 @@
+#include "desktop/Installation.h"
 #include "desktop/StartupShortcut.h"
 
 #include <QCoreApplication>
@@ -49,18 +50,22 @@ QString ExecArgument(const QString& argument)
     return EscapeValue(quoted);
 }
 
+// An installed program names its icon, so that the desktop's list of start-up programs shows it.
 QString EntryText(const QString& program)
 {
     const QString folder = QFileInfo(program).absolutePath();
+    const QString icon = Installation::IconReference();
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Mailbeacon\n"
                           "Comment=Tells you when mail waits on your POP3 servers\n"
                           "Exec=%1\n"
                           "Path=%2\n"
+                          "%3"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(ExecArgument(program), EscapeValue(folder));
+        .arg(ExecArgument(program), EscapeValue(folder),
+             icon.isEmpty() ? QString() : QStringLiteral("Icon=%1\n").arg(EscapeValue(icon)));
 }
 
 } // namespace
@@ -109,6 +114,18 @@ QString TStartupShortcut::Create() const
     if (!file.commit())
         return file.errorString();
     return {};
+}
+
+QString TStartupShortcut::Renew() const
+{
+    QFile file(FileName());
+    if (!file.exists())
+        return {};
+    const QString program = QFileInfo(Program()).absoluteFilePath();
+    if (file.open(QIODevice::ReadOnly) && file.readAll() == EntryText(program).toUtf8())
+        return {};
+    file.close();
+    return Create();
 }
 
 QString TStartupShortcut::Delete() const

@@ -1,17 +1,42 @@
 #include "desktop/TrayIcon.h"
 
+#include "desktop/Icons.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QMenu>
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 // How often the system tray is asked whether it is there: a panel may start after the
 // program, or go and come back. The question may cross the session bus, so not too often.
 constexpr int AvailabilityPollInterval = 3000;
+// How long a balloon stays, in milliseconds.
+constexpr int BalloonTimeout = 10000;
+// How long the panel's StatusNotifierWatcher may take to answer, in milliseconds.
+constexpr int WatcherTimeout = 2000;
+
+// Qt places the icon as a StatusNotifierItem exactly when the session bus has a watcher with a
+// host registered at the first tray icon, and keeps to that choice; the same question, asked
+// as the area is made, tells how clicks will arrive.
+bool StatusNotifierHostOnBus()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcher))
+        return false;
+    QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    // A watcher that does not answer at once is no host to rely on.
+    properties.setTimeout(WatcherTimeout);
+    return properties.property("IsStatusNotifierHostRegistered").toBool();
+}
 
 // The notification area of the desktop, through Qt's tray icon (a StatusNotifierItem on a
 // desktop that offers it, an embedded window otherwise). Qt places the icon by itself once
@@ -20,10 +45,12 @@ class TSystemTrayArea : public TTrayArea
 {
 public:
     TSystemTrayArea()
-        : FIcon(new QSystemTrayIcon(this))
+        : FStatusNotifier(StatusNotifierHostOnBus())
+        , FIcon(new QSystemTrayIcon(this))
         , FAvailable(QSystemTrayIcon::isSystemTrayAvailable())
     {
         connect(FIcon, &QSystemTrayIcon::activated, this, &TTrayArea::Activated);
+        connect(FIcon, &QSystemTrayIcon::messageClicked, this, &TTrayArea::MessageClicked);
         auto* poll = new QTimer(this);
         poll->setInterval(AvailabilityPollInterval);
         connect(poll, &QTimer::timeout, this, [this] {
@@ -62,7 +89,21 @@ public:
 
     QRect Geometry() const override { return FIcon->geometry(); }
 
+    // A StatusNotifierItem's messages go to the notification service, which the program asks
+    // itself before it falls back to the balloon: only an embedded icon has a balloon of its
+    // own.
+    bool ShowMessage(const QString& title, const QString& text, const QIcon& icon) override
+    {
+        if (FStatusNotifier || !Available() || !QSystemTrayIcon::supportsMessages())
+            return false;
+        FIcon->showMessage(title, text, icon, BalloonTimeout);
+        return true;
+    }
+
+    bool SingleActivation() const override { return FStatusNotifier; }
+
 private:
+    const bool FStatusNotifier;
     QSystemTrayIcon* FIcon;
     // What the last poll found, so that only changes are reported.
     bool FAvailable;
@@ -106,6 +147,7 @@ void TTrayIcon::SetArea(std::unique_ptr<TTrayArea> area)
     FArea = std::move(area);
     connect(FArea.get(), &TTrayArea::Activated, this, &TTrayIcon::AreaActivated);
     connect(FArea.get(), &TTrayArea::AvailableChanged, this, &TTrayIcon::AvailableChanged);
+    connect(FArea.get(), &TTrayArea::MessageClicked, this, &TTrayIcon::MessageClicked);
     UpdateMenu();
     if (FActive)
         ShowIcon();
@@ -145,13 +187,43 @@ QString TTrayIcon::ShownHint() const
 void TTrayIcon::SetIcon(const QIcon& icon)
 {
     FIcon = icon;
+    UpdateBadgedImages();
     UpdateIcon();
 }
 
 void TTrayIcon::SetIcons(const QList<QIcon>& icons)
 {
     FIcons = icons;
+    UpdateBadgedImages();
     UpdateIcon();
+}
+
+void TTrayIcon::SetBadge(bool badge)
+{
+    if (badge == FBadge)
+        return;
+    FBadge = badge;
+    UpdateBadgedImages();
+    UpdateIcon();
+}
+
+void TTrayIcon::UpdateBadgedImages()
+{
+    FBadgedIcon = QIcon();
+    FBadgedIcons.clear();
+    if (!FBadge)
+        return;
+    if (!FIcon.isNull())
+        FBadgedIcon = Icons::WithErrorBadge(FIcon);
+    for (const QIcon& frame : std::as_const(FIcons))
+        FBadgedIcons.append(Icons::WithErrorBadge(frame));
+}
+
+bool TTrayIcon::ShowMessage(const QString& title, const QString& text)
+{
+    if (!FActive || !FRegistered)
+        return false;
+    return FArea->ShowMessage(title, text, FIcon);
 }
 
 void TTrayIcon::SetAnimated(bool animated)
@@ -193,9 +265,10 @@ void TTrayIcon::NextFrame()
 
 QIcon TTrayIcon::CurrentImage() const
 {
-    if (FAnimated && !FIcons.isEmpty())
-        return FIcons[std::clamp(FFrameIndex, 0, static_cast<int>(FIcons.size()) - 1)];
-    return FIcon;
+    const QList<QIcon>& frames = FBadge ? FBadgedIcons : FIcons;
+    if (FAnimated && !frames.isEmpty())
+        return frames[std::clamp(FFrameIndex, 0, static_cast<int>(frames.size()) - 1)];
+    return FBadge ? FBadgedIcon : FIcon;
 }
 
 void TTrayIcon::ShowIcon()
@@ -257,12 +330,19 @@ void TTrayIcon::UpdateMenu()
 
 // A double click also reports its first click as a plain one, which does nothing here. Areas
 // that have no double click of their own report both clicks as plain ones: two within the
-// desktop's double-click time count as a double click.
+// desktop's double-click time count as a double click. Where one activation is all a click
+// makes (a StatusNotifierItem host), it runs the double-click action at once; a host that
+// forwards both clicks of a double click still runs it once.
 void TTrayIcon::AreaActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (!FEnabled)
         return;
-    if (reason == QSystemTrayIcon::DoubleClick) {
+    if (reason == QSystemTrayIcon::Trigger && FArea->SingleActivation()) {
+        if (FLastTrigger.isValid() && FLastTrigger.elapsed() <= QApplication::doubleClickInterval())
+            return;
+        FLastTrigger.start();
+        DoubleClick();
+    } else if (reason == QSystemTrayIcon::DoubleClick) {
         FLastTrigger.invalidate();
         DoubleClick();
     } else if (reason == QSystemTrayIcon::Trigger) {

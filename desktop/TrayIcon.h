@@ -36,10 +36,22 @@ public:
     virtual void SetMenu(QMenu* menu) = 0;
     // Where the icon is on the screen; empty when the area does not tell.
     virtual QRect Geometry() const = 0;
+    // Shows a message in a balloon of the area's own beside the icon; false when the area has
+    // none.
+    virtual bool ShowMessage(const QString& /*title*/, const QString& /*text*/,
+                             const QIcon& /*icon*/)
+    {
+        return false;
+    }
+    // Whether the area reports a click on the icon as one activation and never as a double
+    // click, as a StatusNotifierItem host does.
+    virtual bool SingleActivation() const { return false; }
 
 Q_SIGNALS:
     void Activated(QSystemTrayIcon::ActivationReason reason);
     void AvailableChanged(bool available);
+    // The user clicked the balloon of ShowMessage.
+    void MessageClicked();
 };
 
 // The program's icon in the desktop's notification area: its tooltip shows the latest status,
@@ -87,6 +99,12 @@ public:
     void SetPopupMenu(QMenu* menu);
     // Run by a double click, unless the menu has an enabled default item to run instead.
     std::function<void()> OnDblClick;
+    // A small error mark on every image, still or blinking.
+    bool Badge() const { return FBadge; }
+    void SetBadge(bool badge);
+    // A message in the area's own balloon beside the icon; false when the icon is not shown
+    // or the area has no balloon.
+    bool ShowMessage(const QString& title, const QString& text);
 
     // Whether the area holds the icon now.
     bool Registered() const { return FRegistered; }
@@ -103,6 +121,8 @@ public:
 Q_SIGNALS:
     // The desktop gained or lost its notification area.
     void AvailableChanged(bool available);
+    // The user clicked the balloon of ShowMessage.
+    void MessageClicked();
 
 private:
     void UpdateIcon();
@@ -110,6 +130,7 @@ private:
     void UpdateTimer();
     void AreaActivated(QSystemTrayIcon::ActivationReason reason);
     void DoubleClick();
+    void UpdateBadgedImages();
 
     std::unique_ptr<TTrayArea> FArea;
     bool FActive = true;
@@ -117,12 +138,17 @@ private:
     QString FHint;
     QIcon FIcon;
     QList<QIcon> FIcons;
+    bool FBadge = false;
+    // Icon and Icons with the error mark, made once so that each frame keeps its image.
+    QIcon FBadgedIcon;
+    QList<QIcon> FBadgedIcons;
     bool FAnimated = false;
     std::uint16_t FInterval = 150;
     QPointer<QMenu> FPopupMenu;
     bool FRegistered = false;
     int FFrameIndex = -1;
     QTimer* FAnimationTimer;
-    // When the last plain click came, for areas that report a double click as two of them.
+    // When the last plain click came, for areas that report a double click as two of them;
+    // for areas of single activations, when the last one ran the action.
     QElapsedTimer FLastTrigger;
 };

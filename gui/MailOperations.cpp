@@ -1,6 +1,8 @@
 #include "gui/MailOperations.h"
 
 #include "desktop/LocalTime.h"
+#include "desktop/TrayIcon.h"
+#include "gui/AccountFailures.h"
 #include "gui/MailThreads.h"
 #include "gui/MailView.h"
 #include "mail/CheckSummary.h"
@@ -144,9 +146,17 @@ void TMailOperationsController::StartCheck()
         request.Accounts.push_back(SnapshotOf(account));
     request.DateSeparator = DateSeparator().toStdString();
 
+    FCheckRows.clear();
+    FFailedAccounts.clear();
     auto* thread = new TCheckMailThread(std::move(request), this);
-    connect(thread, &TCheckMailThread::RowReady, this,
-            [this](const TMessageRow& row) { FView.AddMessage(row); });
+    connect(thread, &TCheckMailThread::RowReady, this, [this](const TMessageRow& row) {
+        FCheckRows.push_back(row);
+        FView.AddMessage(row);
+    });
+    connect(thread, &TMailThread::AccountFailed, this,
+            [this](const QString& account, const QString& reason) {
+                FFailedAccounts.push_back({account.toStdString(), reason.toStdString()});
+            });
     connect(thread, &QThread::finished, this, &TMailOperationsController::FinishCheck);
     CheckThread = thread;
     Launch(thread);
@@ -163,10 +173,13 @@ void TMailOperationsController::FinishCheck()
     FView.SetStatusText(0, QStringLiteral("Total: %1").arg(total));
     FView.SetStatusText(1, QStringLiteral("New: %1").arg(fresh));
     FView.SetStatusText(2, QString::fromStdString(CheckSummary(now.toStdString(), ErrorCount)));
-    FView.SetTrayHint(QStringLiteral("Total: %1, New: %2 at %3").arg(total).arg(fresh).arg(now));
+    FView.SetTrayHint(FailedAccountsHint(
+        QStringLiteral("Total: %1, New: %2 at %3").arg(total).arg(fresh).arg(now), FFailedAccounts,
+        TTrayIcon::MaxHintLength));
+    FView.ShowFailedAccounts(FFailedAccounts);
     const bool announce = FConfiguration.Notification.NotifyOnlyWhenNew ? fresh > 0 : total > 0;
     if (announce)
-        FView.AnnounceMail();
+        FView.AnnounceMail(MakeMailNotice(FCheckRows, fresh));
     LogStopped(CheckThread, QStringLiteral("Mail Check stopped."));
     Busy = false;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "mail/CheckOutcome.h"
+
 #include <QObject>
 #include <QPointer>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class IMailView;
 class QString;
@@ -118,4 +121,7 @@ private:
     IMailView& FView;
     TConfiguration& FConfiguration;
     TMailOperations FOperations;
+    // What the check under way has listed and which accounts it could not read.
+    std::vector<TMessageRow> FCheckRows;
+    std::vector<TAccountFailure> FFailedAccounts;
 };

@@ -54,6 +54,14 @@ void TMailThread::PostFailure(const std::string& text, TFailureReport report)
     }
 }
 
+void TMailThread::PostAccountFailed(const std::string& account, const std::string& reason)
+{
+    // A stopped operation reports nothing more, so a session broken off by Stop fails no one.
+    if (FCancel)
+        return;
+    Q_EMIT AccountFailed(QString::fromStdString(account), QString::fromStdString(reason));
+}
+
 void TMailThread::run()
 {
     TWirePOP3 client;

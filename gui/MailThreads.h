@@ -47,6 +47,8 @@ Q_SIGNALS:
     void ErrorCounted(const QString& logLine, const QString& statusText);
     // A line for the action log that counts no error (why a connection failed).
     void LogLine(const QString& text);
+    // An account whose session failed, with the reason in the user's words.
+    void AccountFailed(const QString& account, const QString& reason);
 
 protected:
     explicit TMailThread(QObject* parent = nullptr);
@@ -56,6 +58,7 @@ protected:
     const std::atomic<bool>& CancelFlag() const { return FCancel; }
     void PostStatus(const std::string& text);
     void PostFailure(const std::string& text, TFailureReport report);
+    void PostAccountFailed(const std::string& account, const std::string& reason);
 
 private:
     void run() final;
@@ -75,10 +78,18 @@ protected:
 
 private:
     void Status(const std::string& text) final { PostStatus(text); }
-    void LogEntry(const std::string& text) final { Q_EMIT LogLine(QString::fromStdString(text)); }
+    void LogEntry(const std::string& text) final
+    {
+        if (!Cancelled())
+            Q_EMIT LogLine(QString::fromStdString(text));
+    }
     void Failure(const std::string& text, TFailureReport report) final
     {
         PostFailure(text, report);
+    }
+    void AccountFailed(const std::string& account, const std::string& reason) final
+    {
+        PostAccountFailed(account, reason);
     }
 };
 

@@ -3,6 +3,8 @@
 #include <vector>
 
 class QString;
+struct TAccountFailure;
+struct TMailNotice;
 struct TMessagePreview;
 struct TMessageRow;
 
@@ -42,7 +44,9 @@ public:
 
     // Asks before the selected messages are deleted; true for yes.
     virtual bool ConfirmDeletion() = 0;
-    // A check found mail to announce: the tray icon blinks, and the mail client starts and the
-    // sound plays as the options say.
-    virtual void AnnounceMail() = 0;
+    // A check found mail to announce: the tray icon blinks, and the mail client starts, the
+    // sound plays and the desktop shows a pop-up of the notice's messages as the options say.
+    virtual void AnnounceMail(const TMailNotice& notice) = 0;
+    // The accounts the check that just ended could not read; none when every account answered.
+    virtual void ShowFailedAccounts(const std::vector<TAccountFailure>& failures) = 0;
 };

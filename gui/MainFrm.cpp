@@ -2,16 +2,19 @@
 
 #include "config/KeyStore.h"
 #include "config/ListSort.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/ShellOpen.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
+#include "gui/AccountFailures.h"
 #include "gui/CheckTimer.h"
 #include "gui/Controls.h"
 #include "gui/ElidingLabel.h"
 #include "gui/LogFrm.h"
 #include "gui/MailClient.h"
+#include "gui/MailNotification.h"
 #include "gui/MailOperations.h"
 #include "gui/MessageListItem.h"
 #include "gui/MessageListLayout.h"
@@ -20,6 +23,7 @@
 #include "gui/SplitterBar.h"
 #include "gui/VersionFrm.h"
 #include "mail/MailDelete.h"
+#include "mail/CheckOutcome.h"
 #include "mail/MailPreview.h"
 #include "net/VendorHost.h"
 #include "pop3/HeaderText.h"
@@ -102,6 +106,7 @@ TMainForm::TMainForm(TKeyStore& store, TDialogs dialogs, std::shared_ptr<IShellO
     CreateStatusBar();
     CreateTrayIcon();
     AssignKeys();
+    CreateFailureReports();
 
     resize(DesignWidth, DesignHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -528,6 +533,34 @@ void TMainForm::CreateTrayIcon()
     });
 }
 
+// Failures show on the icon and in a bar above the list; pop-ups go to the desktop's
+// notification service, or the tray's balloon.
+void TMainForm::CreateFailureReports()
+{
+    pnlFailedAccounts = new TFailedAccountsBar(centralWidget());
+    static_cast<QVBoxLayout*>(centralWidget()->layout())->insertWidget(1, pnlFailedAccounts);
+    connect(pnlFailedAccounts, &TFailedAccountsBar::AccountSettingsRequested, this,
+            &TMainForm::OpenAccountSettings);
+    SetNotifier(new TDesktopNotifier(TrayIcon, this));
+}
+
+void TMainForm::SetNotifier(TNotifier* notifier)
+{
+    delete Notifier;
+    Notifier = notifier;
+    Notifier->setParent(this);
+    connect(Notifier, &TNotifier::ShowRequested, this, &TMainForm::actFileOpenMailbeaconExecute);
+    connect(Notifier, &TNotifier::MailClientRequested, this,
+            &TMainForm::actNotificationStartMailClientExecute);
+}
+
+// The icon keeps its mark until a check reads every account.
+void TMainForm::ShowFailedAccounts(const std::vector<TAccountFailure>& failures)
+{
+    TrayIcon->SetBadge(!failures.empty());
+    pnlFailedAccounts->SetFailures(failures);
+}
+
 void TMainForm::StartInTray(std::chrono::milliseconds grace)
 {
     if (TrayIcon->Available())
@@ -952,10 +985,12 @@ bool TMainForm::ConfirmDeletion()
 }
 
 // The sound plays only for a file that is there, and only while the list shows mail.
-void TMainForm::AnnounceMail()
+void TMainForm::AnnounceMail(const TMailNotice& notice)
 {
     const TNotification& notification = FConfiguration->Notification;
     Q_EMIT TrayAnimationChanged(true);
+    if (notification.DesktopNotification && notice.Count > 0)
+        Notifier->Notify(DesktopNoticeOf(notice, !notification.MailClient.empty()));
     if (notification.StartClient)
         actNotificationStartMailClient->trigger();
     const QFileInfo sound(QString::fromStdString(notification.Sound));
@@ -1106,17 +1141,26 @@ void TMainForm::actViewActionLogExecute()
         delete FLogForm;
 }
 
-// The dialog brings the configuration, the check timer and the store up to date itself. One
-// that is already open is brought to the front instead of a second one.
 void TMainForm::actViewSettingsExecute()
 {
+    OpenAccountSettings({});
+}
+
+// The dialog brings the configuration, the check timer and the store up to date itself. One
+// that is already open is brought to the front instead of a second one.
+void TMainForm::OpenAccountSettings(const QString& account)
+{
     if (!FSettingsForm.isNull()) {
+        if (!account.isEmpty())
+            FSettingsForm->ShowAccount(account);
         FSettingsForm->raise();
         FSettingsForm->activateWindow();
         return;
     }
     FSettingsForm = new TSettingsForm(FStore, FDialogs, TStartupShortcut(), this);
     FSettingsForm->AttachConfiguration(*FConfiguration);
+    if (!account.isEmpty())
+        FSettingsForm->ShowAccount(account);
     PlaceDialog(FSettingsForm);
     FSettingsForm->exec();
     delete FSettingsForm;

@@ -31,11 +31,13 @@ class QToolButton;
 class QTreeWidget;
 class TCheckTimer;
 class TAboutForm;
+class TFailedAccountsBar;
 class TKeyStore;
 class TLogForm;
 class TMailOperationsController;
 class TMessageListLayout;
 class TPreviewFollower;
+class TNotifier;
 class TSettingsForm;
 class TSplitterBar;
 class TTrayIcon;
@@ -123,6 +125,10 @@ public:
     void actHelpHomePageExecute();
     void actHelpCheckForNewVersionExecute();
     void actHelpAboutMailbeaconExecute();
+    // Settings... opened at the page of the account of that name (as it is when there is none).
+    void OpenAccountSettings(const QString& account);
+    // The pop-ups go through notifier from now on; the window owns it.
+    void SetNotifier(TNotifier* notifier);
 
     bool ExitRequested = false;
     TLogList LogList;
@@ -175,6 +181,10 @@ public:
     QLabel* lblAttachments;
     QToolButton* sbtnMessagePreviewClose;
     QPlainTextEdit* memMessage;
+    // The accounts the last check could not read, above the message list.
+    TFailedAccountsBar* pnlFailedAccounts;
+    // Shows the pop-up of a check that announces mail.
+    TNotifier* Notifier = nullptr;
 
 Q_SIGNALS:
     // The text the tray icon shows as its tooltip.
@@ -198,7 +208,8 @@ private:
     void AddMessage(const TMessageRow& row) override;
     void ShowPreview(const TMessagePreview& preview) override;
     bool ConfirmDeletion() override;
-    void AnnounceMail() override;
+    void AnnounceMail(const TMailNotice& notice) override;
+    void ShowFailedAccounts(const std::vector<TAccountFailure>& failures) override;
 
     void CreateActions();
     void CreateMenus();
@@ -207,6 +218,7 @@ private:
     void CreateMessagePane();
     void CreateStatusBar();
     void CreateTrayIcon();
+    void CreateFailureReports();
     QAction* MakeAction(const char* name, const char* category, const QString& caption,
                         const QString& hint, int imageIndex, void (TMainForm::*handler)());
     QAction* AddMenuItem(QMenu* menu, const char* name, QAction* action);

@@ -533,6 +533,9 @@ void TSettingsForm::CreateNotificationPage()
     grid->addWidget(btnMailClientBrowse, 4, 3);
     grid->setColumnStretch(2, 1);
     layout->addLayout(grid);
+    cbDesktopNotification = Controls::Named(new QCheckBox(tr("Show a desktop notification"), page),
+                                            "cbDesktopNotification");
+    layout->addWidget(cbDesktopNotification);
     layout->addStretch(1);
 }
 
@@ -584,6 +587,8 @@ void TSettingsForm::ConnectHandlers()
     connect(edtMailClient, &QLineEdit::textChanged, this, &TSettingsForm::edtMailClientChange);
     connect(btnMailClientBrowse, &QPushButton::clicked, this,
             &TSettingsForm::btnMailClientBrowseClick);
+    connect(cbDesktopNotification, &QCheckBox::toggled, this,
+            &TSettingsForm::cbDesktopNotificationClick);
 }
 
 void TSettingsForm::AttachConfiguration(TConfiguration& configuration)
@@ -627,6 +632,18 @@ QString TSettingsForm::ActivePage() const
 {
     const QWidget* page = nbSections->currentWidget();
     return page != nullptr ? page->objectName() : QString();
+}
+
+bool TSettingsForm::ShowAccount(const QString& name)
+{
+    for (int index = 0; FAccountsNode != nullptr && index < FAccountsNode->childCount(); ++index) {
+        auto* node = static_cast<TOptionNode*>(FAccountsNode->child(index));
+        if (node->Account && QString::fromStdString(node->Account->Name) == name) {
+            tvOptionExplorer->setCurrentItem(node);
+            return true;
+        }
+    }
+    return false;
 }
 
 int TSettingsForm::NodePosition(const QTreeWidgetItem* node) const
@@ -822,6 +839,7 @@ void TSettingsForm::ShowNotificationPage()
         const TSignalsBlocked blocked{cbCheckMail,        SpinEdit,      cbSound,
                                       edtSound,           cbStartClient, edtMailClient,
                                       cbNotifyOnlyWhenNew};
+        const QSignalBlocker desktopBlocked(cbDesktopNotification);
         cbCheckMail->setChecked(notification.CheckTimer->Enabled());
         // Whole minutes; the spin edit brings the count within its range.
         const std::uint32_t minutes = notification.CheckTimer->Interval() / MinuteMs;
@@ -831,6 +849,7 @@ void TSettingsForm::ShowNotificationPage()
         cbStartClient->setChecked(notification.StartClient);
         edtMailClient->setText(Text(notification.MailClient));
         cbNotifyOnlyWhenNew->setChecked(notification.NotifyOnlyWhenNew);
+        cbDesktopNotification->setChecked(notification.DesktopNotification);
     }
     cbCheckMailClick();
     SpinEditChange();
@@ -839,6 +858,7 @@ void TSettingsForm::ShowNotificationPage()
     cbStartClientClick();
     edtMailClientChange();
     cbNotifyOnlyWhenNewClick();
+    cbDesktopNotificationClick();
     UpdateIntervalControls();
     UpdateSoundControls();
     ShowPage("Notification");
@@ -864,6 +884,11 @@ void TSettingsForm::SpinEditChange()
 void TSettingsForm::cbNotifyOnlyWhenNewClick()
 {
     FConfiguration->Notification.NotifyOnlyWhenNew = cbNotifyOnlyWhenNew->isChecked();
+}
+
+void TSettingsForm::cbDesktopNotificationClick()
+{
+    FConfiguration->Notification.DesktopNotification = cbDesktopNotification->isChecked();
 }
 
 void TSettingsForm::cbSoundClick()

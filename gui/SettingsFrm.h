@@ -46,6 +46,9 @@ public:
     // The name of the notebook page on show: "NewAccount", "Account", "Application",
     // "Connection" or "Notification".
     QString ActivePage() const;
+    // Shows the page of the account of that name; false, with the page unchanged, when there
+    // is none.
+    bool ShowAccount(const QString& name);
 
     // Handlers, public so that tests reach them.
     void tvOptionExplorerChange(QTreeWidgetItem* node);
@@ -59,6 +62,7 @@ public:
     void cbCheckMailClick();
     void SpinEditChange();
     void cbNotifyOnlyWhenNewClick();
+    void cbDesktopNotificationClick();
     void cbSoundClick();
     void edtSoundChange();
     void cbStartClientClick();
@@ -151,6 +155,7 @@ public:
     QCheckBox* cbStartClient;
     QLineEdit* edtMailClient;
     QPushButton* btnMailClientBrowse;
+    QCheckBox* cbDesktopNotification;
 
 public Q_SLOTS:
     void done(int result) override;

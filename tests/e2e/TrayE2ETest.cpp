@@ -188,4 +188,13 @@ TEST_F(TTrayE2ETest, FirstStartWithoutAccountOpensTheSettingsDialog)
     EXPECT_TRUE(program.WaitForFinished(5000));
 }
 
+// As the application menu's launcher starts it: the window opens at once, tray or not.
+TEST_F(TTrayE2ETest, TheLaunchersShowOptionOpensTheWindow)
+{
+    TChildProcess program;
+    ASSERT_TRUE(program.Start(ProgramPath(), {QStringLiteral("--show")}, FEnvironment));
+    EXPECT_TRUE(WaitFor([&] { return MainWindowVisible(); }, 10000))
+        << program.Output().toStdString();
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMenu>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -40,6 +41,15 @@ public:
     void SetMenu(QMenu* menu) override { Menu = menu; }
     QRect Geometry() const override { return {}; }
 
+    bool ShowMessage(const QString& title, const QString& text, const QIcon&) override
+    {
+        if (HasBalloon)
+            Balloons.append(title + QLatin1Char('\n') + text);
+        return HasBalloon;
+    }
+
+    bool SingleActivation() const override { return SingleActivations; }
+
     void SetAvailable(bool available)
     {
         IsAvailable = available;
@@ -55,7 +65,15 @@ public:
         Click(QSystemTrayIcon::DoubleClick);
     }
 
+    void ClickBalloon() { Q_EMIT MessageClicked(); }
+
     bool IsAvailable = true;
+    // Whether the area has a balloon of its own, and what it showed in it (title, a line break,
+    // the text).
+    bool HasBalloon = true;
+    QStringList Balloons;
+    // Reports clicks as a StatusNotifierItem host does.
+    bool SingleActivations = false;
     bool Accepts = true;
     bool Shown = false;
     int Adds = 0;

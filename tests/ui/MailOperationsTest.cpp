@@ -113,7 +113,8 @@ public:
             WhileAsked();
         return Answer;
     }
-    void AnnounceMail() override {}
+    void AnnounceMail(const TMailNotice&) override {}
+    void ShowFailedAccounts(const std::vector<TAccountFailure>&) override {}
 };
 
 } // namespace

@@ -1,20 +1,28 @@
 // Renders the main window after a real check of the sample server with its multipart message
-// previewed, the action log window, each page of the settings dialog, the version window after
-// a check, the About box, the icon set and the tray icon (still and blinking, as the desktop's
-// tray shows it) into PNG files, for the README. Usage: mb_screenshots OUTPUT_FOLDER
+// previewed, the same window after a check that met an account where nothing listens, the action
+// log window with that log, each page of the settings dialog, the version window after a check,
+// the About box, the icon set, the tray icon (still and blinking, as the desktop's tray shows it)
+// and the pop-up of new mail as the desktop's notification server shows it, into PNG files for
+// the README. Usage: mb_screenshots OUTPUT_FOLDER
 #include "config/FileKeyStore.h"
+#include "desktop/DesktopNotifier.h"
 #include "desktop/Icons.h"
 #include "desktop/LocalTime.h"
 #include "desktop/TrayIcon.h"
 #include "gui/AboutFrm.h"
+#include "gui/AccountFailures.h"
 #include "gui/LogFrm.h"
 #include "gui/MailOperations.h"
+#include "gui/MailNotification.h"
 #include "gui/MainFrm.h"
+#include "gui/MessageListItem.h"
 #include "gui/SettingsFrm.h"
 #include "gui/VersionFrm.h"
+#include "mail/CheckOutcome.h"
 #include "net/VersionFile.h"
 #include "tests/support/FakeConnectionProbes.h"
 #include "tests/support/HttpFixtureServer.h"
+#include "tests/support/PopServers.h"
 #include "tools/DemoStore.h"
 #include "tools/SamplePop3Server.h"
 
@@ -100,27 +108,24 @@ bool FillMainWindow(TMainForm& form, std::uint16_t port)
     return true;
 }
 
-void FillLog(TLogList& log)
+// A second account on a loopback port where nothing listens, and a real check of both: the
+// window's bar names the account that failed and why.
+bool CheckWithFailingAccount(TMainForm& form)
 {
-    const char* actions[] = {"Connected",
-                             "User Account is valid",
-                             "Password is valid",
-                             "Checking for messages",
-                             "Retrieving headers",
-                             "Retrieving size",
-                             "Retrieving headers",
-                             "Retrieving size",
-                             "ERROR - Connection to Work failed.",
-                             "Connected",
-                             "User Account is valid",
-                             "Password is valid",
-                             "Checking for messages"};
-    int second = 7;
-    for (const char* action : actions) {
-        log.Add({QStringLiteral("06/12/00 14:06:%1").arg(second, 2, 10, QLatin1Char('0')),
-                 QString::fromLatin1(action)});
-        second += 2;
+    auto account = std::make_shared<TAccount>();
+    account->Name = "Old provider";
+    account->Host = "127.0.0.1";
+    account->Port = FreeLoopbackPort();
+    account->UserId = "demo";
+    account->Password = "demo";
+    form.Configuration().Accounts.push_back(account);
+    form.actNotificationCheckNowExecute();
+    if (!WaitIdle(form) || form.MailOperationsController().ErrorCount == 0) {
+        std::fprintf(stderr, "mb_screenshots: the check with a failing account failed nothing: %s\n",
+                     qPrintable(form.StatusText(2)));
+        return false;
     }
+    return true;
 }
 
 void FillConfiguration(TConfiguration& configuration)
@@ -299,6 +304,51 @@ bool SaveTrayPictures(TTrayIcon& tray, const QDir& output)
            SideBySide(first, second).save(output.filePath(QStringLiteral("tray-blinking.png")));
 }
 
+// The part of the screen a change covered; empty when nothing changed.
+QRect ChangedArea(const QImage& before, const QImage& after)
+{
+    QRect changed;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y) {
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x) {
+            if (before.pixel(x, y) != after.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+        }
+    }
+    return changed;
+}
+
+// Needs a notification service on the session bus (scripts/screenshots starts dunst).
+// The main window is hidden meanwhile, so that the pop-up is the only change on screen.
+bool SaveNotificationPicture(TMainForm& window, const QString& fileName)
+{
+    // The rows the real check listed, all of them new, as at the first check after a start.
+    std::vector<TMessageRow> rows;
+    for (int index = 0; index < window.lvNotification->topLevelItemCount(); ++index)
+        if (const TMessageListItem* item =
+                TMessageListItem::Of(window.lvNotification->topLevelItem(index)))
+            rows.push_back(item->Row());
+    const TMailNotice notice = MakeMailNotice(rows, static_cast<std::int32_t>(rows.size()));
+    window.hide();
+    QTest::qWait(300);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage before = screen->grabWindow(0).toImage();
+    TDesktopNotifier notifier(nullptr);
+    bool shown = false;
+    QObject::connect(&notifier, &TDesktopNotifier::Routed, [&](TDesktopNotifier::TRoute route) {
+        shown = route == TDesktopNotifier::TRoute::Service;
+    });
+    notifier.Notify(DesktopNoticeOf(notice, true));
+    if (!QTest::qWaitFor([&] { return shown; }, 5000)) {
+        std::fprintf(stderr, "mb_screenshots: no notification service for the pop-up picture\n");
+        return false;
+    }
+    QTest::qWait(1000);
+    const QImage after = screen->grabWindow(0).toImage();
+    const QRect popUp = ChangedArea(before, after);
+    window.show();
+    return !popUp.isEmpty() && after.copy(popUp).save(fileName);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -320,12 +370,16 @@ int main(int argc, char* argv[])
     std::thread serving([&] { sampleServer.Run(); });
     TMainForm form(store);
     form.setGeometry(40, 60, 860, 560);
+    // The log window shows what these real checks logged.
+    form.Configuration().ApplicationSettings.Log = true;
     bool saved = FillMainWindow(form, sampleServer.Port()) &&
                  Save(form, output.filePath(QStringLiteral("main-window.png")));
+    saved = CheckWithFailingAccount(form) &&
+            Save(form, output.filePath(QStringLiteral("failed-accounts.png"))) && saved;
     sampleServer.Stop();
     serving.join();
+    form.pnlFailedAccounts->SetFailures({});
 
-    FillLog(form.LogList);
     TLogForm logForm(TDialogs::Standard(), &form);
     logForm.AssignLog(form.LogList);
     form.PlaceDialog(&logForm);
@@ -341,6 +395,8 @@ int main(int argc, char* argv[])
     aboutForm.hide();
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
+    saved =
+        SaveNotificationPicture(form, output.filePath(QStringLiteral("notification.png"))) && saved;
     saved = SaveTrayPictures(*form.TrayIcon, output) && saved;
     form.ExitRequested = true;
     return saved ? 0 : 1;

@@ -86,6 +86,7 @@ TEST_F(Data, FirstRunWritesEveryDefaultOption)
                                         "\"MessagePreview\"=dword:00000032\r\n"
                                         "\"Log\"=dword:00000000\r\n"
                                         "\"NotifyOnlyWhenNew\"=dword:00000000\r\n"
+                                        "\"DesktopNotification\"=dword:00000001\r\n"
                                         "\r\n");
 }
 
