@@ -12,8 +12,8 @@
 #include "gui/AboutFrm.h"
 #include "gui/AccountFailures.h"
 #include "gui/LogFrm.h"
-#include "gui/MailOperations.h"
 #include "gui/MailNotification.h"
+#include "gui/MailOperations.h"
 #include "gui/MainFrm.h"
 #include "gui/MessageListItem.h"
 #include "gui/SettingsFrm.h"
@@ -121,7 +121,8 @@ bool CheckWithFailingAccount(TMainForm& form)
     form.Configuration().Accounts.push_back(account);
     form.actNotificationCheckNowExecute();
     if (!WaitIdle(form) || form.MailOperationsController().ErrorCount == 0) {
-        std::fprintf(stderr, "mb_screenshots: the check with a failing account failed nothing: %s\n",
+        std::fprintf(stderr,
+                     "mb_screenshots: the check with a failing account failed nothing: %s\n",
                      qPrintable(form.StatusText(2)));
         return false;
     }
