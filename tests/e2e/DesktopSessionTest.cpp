@@ -214,10 +214,11 @@ TEST_F(DesktopSessionTest, TheTrayIconRegistersAsAnItemThatActivatesBlinksAndHas
         QStringLiteral("gdbus"),
         call + QStringList{QStringLiteral("com.canonical.dbusmenu.GetLayout"), QStringLiteral("--"),
                            QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("[]")});
-    for (const char* label : {"'Open Mailbeacon'", "'Start Mail Client'", "'Exit'"})
+    // Labels carry their mnemonics in the menu protocol's form (an underscore).
+    for (const char* label : {"'_Open Mailbeacon'", "'Start _Mail Client'", "'E_xit'"})
         EXPECT_TRUE(layout.contains(QString::fromLatin1(label))) << label;
     const QRegularExpressionMatch checkNow =
-        QRegularExpression(QStringLiteral("\\((\\d+), \\{[^}]*'label': <'Check Now'>"))
+        QRegularExpression(QStringLiteral("\\((\\d+), \\{[^}]*'label': <'Check _Now'>"))
             .match(layout);
     ASSERT_TRUE(checkNow.hasMatch()) << layout.toStdString();
 

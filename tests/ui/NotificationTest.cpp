@@ -81,6 +81,11 @@ struct THintCase
     QString Expected;
 };
 
+void PrintTo(const THintCase& hint, std::ostream* out)
+{
+    *out << hint.Expected.toStdString();
+}
+
 class FailedAccountsHintTest : public ::testing::TestWithParam<THintCase>
 {};
 
@@ -109,7 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
         THintCase{
             {"The office account of the whole family"},
             QStringLiteral(
-                "Total: 5, New: 1 at 10:02:33 \u2014 1 account failed: The office ac\u2026")}));
+                "Total: 5, New: 1 at 10:02:33 \u2014 1 account failed: The office ac\u2026")}),
+    [](const ::testing::TestParamInfo<THintCase>& hint) {
+        return std::to_string(hint.param.Accounts.size()) + "Failed" + std::to_string(hint.index);
+    });
 
 // The window's bar
 

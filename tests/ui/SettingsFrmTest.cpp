@@ -397,6 +397,7 @@ TEST_F(TSettingsFormTest, SecurityChoiceMovesOnlyTheStandardPorts)
     EXPECT_EQ(form->edtNewPort->text(), QStringLiteral("1995"));
 
     // An account stored before accounts had security keeps what it had.
+    FDialogs.SaveAnswer = TSaveAnswer::Discard;
     Select(*form, QStringLiteral("Old"));
     EXPECT_EQ(form->cmbSecurity->currentText(), QStringLiteral("None"));
     EXPECT_EQ(form->edtPort->text(), QStringLiteral("110"));
