@@ -318,16 +318,22 @@ QRect ChangedArea(const QImage& before, const QImage& after)
     return changed;
 }
 
-// Needs a notification service on the session bus (scripts/screenshots starts dunst).
-// The main window is hidden meanwhile, so that the pop-up is the only change on screen.
-bool SaveNotificationPicture(TMainForm& window, const QString& fileName)
+std::vector<TMessageRow> ListedRows(const TMainForm& window)
 {
-    // The rows the real check listed, all of them new, as at the first check after a start.
     std::vector<TMessageRow> rows;
     for (int index = 0; index < window.lvNotification->topLevelItemCount(); ++index)
         if (const TMessageListItem* item =
                 TMessageListItem::Of(window.lvNotification->topLevelItem(index)))
             rows.push_back(item->Row());
+    return rows;
+}
+
+// Needs a notification service on the session bus (scripts/screenshots starts dunst).
+// The main window is hidden meanwhile, so that the pop-up is the only change on screen.
+// The rows are those a real check listed, all of them new, as at the first check after a start.
+bool SaveNotificationPicture(TMainForm& window, const std::vector<TMessageRow>& rows,
+                             const QString& fileName)
+{
     const TMailNotice notice = MakeMailNotice(rows, static_cast<std::int32_t>(rows.size()));
     window.hide();
     QTest::qWait(300);
@@ -375,6 +381,7 @@ int main(int argc, char* argv[])
     form.Configuration().ApplicationSettings.Log = true;
     bool saved = FillMainWindow(form, sampleServer.Port()) &&
                  Save(form, output.filePath(QStringLiteral("main-window.png")));
+    const std::vector<TMessageRow> listed = ListedRows(form);
     saved = CheckWithFailingAccount(form) &&
             Save(form, output.filePath(QStringLiteral("failed-accounts.png"))) && saved;
     sampleServer.Stop();
@@ -396,8 +403,9 @@ int main(int argc, char* argv[])
     aboutForm.hide();
 
     saved = IconSheet().save(output.filePath(QStringLiteral("icons.png"))) && saved;
-    saved =
-        SaveNotificationPicture(form, output.filePath(QStringLiteral("notification.png"))) && saved;
+    saved = SaveNotificationPicture(form, listed,
+                                    output.filePath(QStringLiteral("notification.png"))) &&
+            saved;
     saved = SaveTrayPictures(*form.TrayIcon, output) && saved;
     form.ExitRequested = true;
     return saved ? 0 : 1;
