@@ -100,6 +100,7 @@ public:
     }
     void BeginCheck() override {}
     void AddMessage(const TMessageRow&) override {}
+    void EndCheck(const std::vector<std::size_t>&) override {}
     void ShowPreview(const TMessagePreview&) override {}
     void SetStatusText(int, const QString&) override {}
     void SetTrayHint(const QString&) override {}
