@@ -629,13 +629,10 @@ TEST_F(MailCheckTest, HeadersSeenBeforeComeFromTheCacheAndReadTheSame)
     box.ServeOn(server, 3);
     server.Start();
     Request.Accounts = {Account("Home", server.Port())};
-    std::size_t commandsBefore = 0;
     const auto checkWith = [&](THeaderCaches& caches) {
         Request.Caches = &caches;
         Events = TMailRecorder();
-        commandsBefore = server.Commands().size();
         Check();
-        return server.Commands();
     };
 
     THeaderCaches firstRun(folder.Path());
@@ -643,10 +640,8 @@ TEST_F(MailCheckTest, HeadersSeenBeforeComeFromTheCacheAndReadTheSame)
     const TMailRecorder first = Events;
     // Another run of the program, with only the file to go by.
     THeaderCaches secondRun(folder.Path());
-    const TLines repeat = checkWith(secondRun);
+    checkWith(secondRun);
 
-    EXPECT_EQ(TLines(repeat.begin() + static_cast<long>(commandsBefore), repeat.end()),
-              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST", "Quit"}));
     EXPECT_EQ(Events.Trace, first.Trace) << "the same rows and status texts in the same order";
     ASSERT_EQ(Events.Rows.size(), 3u);
     for (std::size_t index = 0; index < 3; ++index) {
@@ -661,13 +656,20 @@ TEST_F(MailCheckTest, HeadersSeenBeforeComeFromTheCacheAndReadTheSame)
     // One removed elsewhere, one arrived: only the newcomer's header is asked for.
     box.RemoveMessage(0);
     box.AddMessage(Mail("Di <di@example.org>", "four"));
-    const TLines third = checkWith(secondRun);
-    EXPECT_EQ(
-        TLines(third.begin() + static_cast<long>(commandsBefore), third.end()),
-        (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST", "TOP 3 0", "Quit"}));
+    checkWith(secondRun);
     ASSERT_EQ(Events.Rows.size(), 3u);
     EXPECT_EQ(Events.Rows[2].Subject, "four");
     EXPECT_FALSE(Events.Rows[2].Cached);
     EXPECT_TRUE(Events.Rows[0].Cached);
     ASSERT_TRUE(server.WaitDone());
+    const TLines opening{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST"};
+    TLines expected = opening;
+    for (const char* command : {"TOP 1 0", "TOP 2 0", "TOP 3 0", "Quit"})
+        expected.push_back(command);
+    expected.insert(expected.end(), opening.begin(), opening.end());
+    expected.push_back("Quit");
+    expected.insert(expected.end(), opening.begin(), opening.end());
+    for (const char* command : {"TOP 3 0", "Quit"})
+        expected.push_back(command);
+    EXPECT_EQ(server.Commands(), expected);
 }
