@@ -3,6 +3,7 @@
 #include "app/CommandSupport.h"
 #include "desktop/LocalTime.h"
 #include "mail/CheckSummary.h"
+#include "mail/HeaderCache.h"
 #include "mail/MailCheck.h"
 #include "pop3/HeaderText.h"
 #include "pop3/Pop3Wire.h"
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QTime>
 
+#include <algorithm>
 #include <atomic>
 #include <ostream>
 
@@ -98,8 +100,10 @@ private:
 void WriteJson(std::ostream& out, const std::string& summary, const TCommandLineEvents& events)
 {
     const std::size_t total = events.Rows.size();
+    const auto fresh = std::count_if(events.Rows.begin(), events.Rows.end(),
+                                     [](const TMessageRow& row) { return !row.Cached; });
     out << "{\"summary\": " << JsonString(summary) << ", \"total\": " << total
-        << ", \"new\": " << total << ", \"errors\": " << events.Errors << ", \"rows\": [";
+        << ", \"new\": " << fresh << ", \"errors\": " << events.Errors << ", \"rows\": [";
     for (std::size_t index = 0; index < total; ++index) {
         const TMessageRow& row = events.Rows[index];
         out << (index > 0 ? ", " : "") << "{\"account\": " << JsonString(row.AccountName)
@@ -111,7 +115,9 @@ void WriteJson(std::ostream& out, const std::string& summary, const TCommandLine
             << ", \"to\": " << JsonString(DecodeHeaderText(row.To))
             << ", \"to_list\": " << JsonArray(row.ToList)
             << ", \"address\": " << JsonString(row.SenderAddress) << ", \"number\": " << row.Number
-            << ", \"message_id\": " << JsonString(row.MessageId) << "}";
+            << ", \"message_id\": " << JsonString(row.MessageId)
+            << ", \"uid\": " << (row.Uid.empty() ? std::string("null") : JsonString(row.Uid))
+            << ", \"new\": " << (row.Cached ? "false" : "true") << "}";
     }
     out << "], \"log\": [";
     for (std::size_t index = 0; index < events.Log.size(); ++index)
@@ -164,6 +170,9 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         request.Accounts.push_back(SnapshotOf(account));
     request.DateSeparator = DateSeparator().toStdString();
 
+    // The window's cache: a repeat check asks only for the headers of messages it has not seen.
+    THeaderCaches caches;
+    request.Caches = &caches;
     TCommandLineEvents events(options, out, err);
     TWirePOP3 client;
     const std::atomic<bool> cancel{false};

@@ -19,6 +19,7 @@ TMailOperationsController::TMailOperationsController(IMailView& view, TConfigura
     : QObject(parent)
     , FView(view)
     , FConfiguration(configuration)
+    , FHeaderCaches(std::make_shared<THeaderCaches>())
 {
     FOperations.StartCheck = [this] { StartCheck(); };
     FOperations.StartPreview = [this] { StartPreview(); };
@@ -132,6 +133,7 @@ void TMailOperationsController::StartCheck()
     if (std::none_of(FConfiguration.Accounts.begin(), FConfiguration.Accounts.end(), included)) {
         // A summary of zero messages would read as if the mailboxes had been checked.
         FView.BeginCheck();
+        FView.EndCheck({});
         const QString text = QStringLiteral("No account to check: add one in Settings");
         FView.SetStatusText(2, text);
         FView.SetTrayHint(text);
@@ -147,10 +149,12 @@ void TMailOperationsController::StartCheck()
     request.DateSeparator = DateSeparator().toStdString();
 
     FCheckRows.clear();
+    FCheckMailboxes.clear();
     FFailedAccounts.clear();
-    auto* thread = new TCheckMailThread(std::move(request), this);
+    auto* thread = new TCheckMailThread(std::move(request), FHeaderCaches, this);
     connect(thread, &TCheckMailThread::RowReady, this, [this](const TMessageRow& row) {
         FCheckRows.push_back(row);
+        FCheckMailboxes.push_back(row.Account ? MailboxKey(*row.Account) : std::string());
         FView.AddMessage(row);
     });
     connect(thread, &TMailThread::AccountFailed, this,
@@ -162,13 +166,52 @@ void TMailOperationsController::StartCheck()
     Launch(thread);
 }
 
+std::vector<std::size_t> TMailOperationsController::NewRows(bool stopped)
+{
+    std::vector<std::size_t> fresh;
+    std::map<std::string, std::set<std::string>> listed;
+    std::set<std::string> partial;
+    std::vector<std::size_t> counted;
+    for (std::size_t index = 0; index < FCheckRows.size(); ++index) {
+        const TMessageRow& row = FCheckRows[index];
+        if (row.Uid.empty()) {
+            counted.push_back(index);
+            continue;
+        }
+        const std::string& mailbox = FCheckMailboxes[index];
+        if (FListedUids[mailbox].count(row.Uid) == 0)
+            fresh.push_back(index);
+        listed[mailbox].insert(row.Uid);
+        const bool failed =
+            std::any_of(FFailedAccounts.begin(), FFailedAccounts.end(),
+                        [&row](const TAccountFailure& f) { return f.Account == row.AccountName; });
+        if (stopped || failed)
+            partial.insert(mailbox);
+    }
+    // A mailbox listed whole is known as listed; one listed in part (stopped, failed on the
+    // way) forgets nothing, as the messages it did not reach may still be there.
+    for (auto& [mailbox, uids] : listed) {
+        if (partial.count(mailbox) != 0)
+            FListedUids[mailbox].insert(uids.begin(), uids.end());
+        else
+            FListedUids[mailbox] = std::move(uids);
+    }
+    // Without ids, the messages beyond the last total are new, counted from the end.
+    const int total = static_cast<int>(counted.size());
+    const int beyond = std::clamp(total - LastTotal, 0, total);
+    LastTotal = total;
+    fresh.insert(fresh.end(), counted.end() - beyond, counted.end());
+    std::sort(fresh.begin(), fresh.end());
+    return fresh;
+}
+
 void TMailOperationsController::FinishCheck()
 {
     const int total = FView.MessageCount();
-    int fresh = total - LastTotal;
-    LastTotal = total;
-    if (fresh < 0)
-        fresh = 0;
+    const std::vector<std::size_t> newRows =
+        NewRows(CheckThread != nullptr && CheckThread->Cancelled());
+    const int fresh = static_cast<int>(newRows.size());
+    FView.EndCheck(newRows);
     const QString now = Now();
     FView.SetStatusText(0, QStringLiteral("Total: %1").arg(total));
     FView.SetStatusText(1, QStringLiteral("New: %1").arg(fresh));
@@ -179,7 +222,7 @@ void TMailOperationsController::FinishCheck()
     FView.ShowFailedAccounts(FFailedAccounts);
     const bool announce = FConfiguration.Notification.NotifyOnlyWhenNew ? fresh > 0 : total > 0;
     if (announce)
-        FView.AnnounceMail(MakeMailNotice(FCheckRows, fresh));
+        FView.AnnounceMail(MakeMailNotice(FCheckRows, newRows));
     LogStopped(CheckThread, QStringLiteral("Mail Check stopped."));
     Busy = false;
 }
@@ -226,7 +269,10 @@ void TMailOperationsController::StartDelete()
 
     auto* thread = new TDeleteMsgThread(std::move(request), this);
     connect(thread, &TDeleteMsgThread::MessageDeleted, this, [this](const TMessageRow& row) {
-        --LastTotal;
+        if (row.Uid.empty())
+            --LastTotal;
+        else if (row.Account)
+            FListedUids[MailboxKey(*row.Account)].erase(row.Uid);
         FView.AddLogEntry(QString::fromStdString(DeletedText(row)));
     });
     const QPointer<TDeleteMsgThread> worker = thread;

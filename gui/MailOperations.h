@@ -1,12 +1,17 @@
 #pragma once
 
 #include "mail/CheckOutcome.h"
+#include "mail/HeaderCache.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 class IMailView;
@@ -78,8 +83,9 @@ public:
     bool Busy = false;
     // The errors of the operation under way, or of the last one.
     std::int32_t ErrorCount = 0;
-    // The total of the last check, less the messages deleted since; a check reports what it
-    // finds beyond it as new.
+    // For the accounts whose server gives no unique ids: their rows at the last check, less the
+    // messages deleted since; a check reports what it finds beyond it as new. A message with
+    // an id is new when the last check of its account did not list that id.
     std::int32_t LastTotal = 0;
     // Longest wait of the workers for a connection and for every read, in milliseconds.
     int Timeout = 60000;
@@ -118,8 +124,18 @@ private:
     void FinishDelete(bool cancelled);
     static QString Now();
 
+    // The rows of the check that just ended that are new, as indexes into FCheckRows; the ids
+    // remembered for the next check are brought up to date.
+    std::vector<std::size_t> NewRows(bool stopped);
+
     IMailView& FView;
     TConfiguration& FConfiguration;
+    // The headers of the messages listed before, shared with the check under way.
+    std::shared_ptr<THeaderCaches> FHeaderCaches;
+    // The ids each mailbox (MailboxKey) listed at its last check.
+    std::map<std::string, std::set<std::string>> FListedUids;
+    // The mailbox of each row of the check under way.
+    std::vector<std::string> FCheckMailboxes;
     TMailOperations FOperations;
     // What the check under way has listed and which accounts it could not read.
     std::vector<TMessageRow> FCheckRows;

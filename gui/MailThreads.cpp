@@ -76,10 +76,13 @@ void TMailThread::run()
     }
 }
 
-TCheckMailThread::TCheckMailThread(TCheckRequest request, QObject* parent)
+TCheckMailThread::TCheckMailThread(TCheckRequest request, std::shared_ptr<THeaderCaches> caches,
+                                   QObject* parent)
     : TMailThreadOf(parent)
     , FRequest(std::move(request))
+    , FCaches(std::move(caches))
 {
+    FRequest.Caches = FCaches.get();
     qRegisterMetaType<TMessageRow>();
 }
 

@@ -10,8 +10,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
+class THeaderCaches;
 class TWirePOP3;
 
 // Base of the workers of the three mail operations. A worker gets a copy of everything its
@@ -100,7 +102,9 @@ class TCheckMailThread : public TMailThreadOf<ICheckEvents>
     Q_OBJECT
 
 public:
-    explicit TCheckMailThread(TCheckRequest request, QObject* parent = nullptr);
+    // The caches are used by the check alone while it runs.
+    TCheckMailThread(TCheckRequest request, std::shared_ptr<THeaderCaches> caches,
+                     QObject* parent = nullptr);
     ~TCheckMailThread() override;
 
 Q_SIGNALS:
@@ -110,7 +114,8 @@ private:
     void Execute(TWirePOP3& client) override;
     void ListRow(const TMessageRow& row) override;
 
-    const TCheckRequest FRequest;
+    TCheckRequest FRequest;
+    std::shared_ptr<THeaderCaches> FCaches;
 };
 
 // The worker of a message preview (RetrieveMessagePreview): fetches the beginning of one

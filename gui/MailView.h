@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 class QString;
@@ -24,11 +25,15 @@ public:
     virtual int MessageCount() const = 0;
     // The selected rows that refer to an account, in list order, copied for an operation.
     virtual std::vector<TMessageRow> SelectedMessages() const = 0;
-    // A check starts: the tray icon stops blinking, the preview pane closes, the list and the
-    // status panels are emptied.
+    // A check starts: the tray icon stops blinking, the list and the status panels are
+    // emptied. The selection and an open preview of messages known by their unique ids wait
+    // for the rows of the check; any other preview closes.
     virtual void BeginCheck() = 0;
-    // Appends a row the check found.
+    // Appends a row the check found; a message selected before the check is selected again.
     virtual void AddMessage(const TMessageRow& row) = 0;
+    // The check has listed its rows: those at the indexes (in the order they were added) are
+    // new and shown so; a preview whose message was not listed again closes.
+    virtual void EndCheck(const std::vector<std::size_t>& newRows) = 0;
     // Opens the preview pane with the texts of a preview.
     virtual void ShowPreview(const TMessagePreview& preview) = 0;
 

@@ -32,6 +32,7 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QFont>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -875,6 +876,7 @@ void TMainForm::HideMessagePreview()
 {
     if (MessagePreviewShown())
         NotificationHeight = ListPaneHeight();
+    FPreviewedRow.reset();
     lblFrom->clear();
     lblTo->clear();
     lblSubject->clear();
@@ -939,10 +941,37 @@ std::vector<TMessageRow> TMainForm::SelectedMessages() const
     return rows;
 }
 
+namespace {
+
+std::optional<std::pair<const TAccount*, std::string>> KeyOf(const TMessageRow& row)
+{
+    if (row.Uid.empty() || !row.Account)
+        return std::nullopt;
+    return std::make_pair(row.Account.get(), row.Uid);
+}
+
+} // namespace
+
 void TMainForm::BeginCheck()
 {
     Q_EMIT TrayAnimationChanged(false);
-    HideMessagePreview();
+    FKeptPlace = {};
+    for (int index = 0; index < lvNotification->topLevelItemCount(); ++index) {
+        QTreeWidgetItem* item = lvNotification->topLevelItem(index);
+        const TMessageListItem* row = TMessageListItem::Of(item);
+        if (row == nullptr)
+            continue;
+        const auto key = KeyOf(row->Row());
+        if (key && item->isSelected())
+            FKeptPlace.Selected.insert(*key);
+        if (key && item == lvNotification->currentItem())
+            FKeptPlace.Current = key;
+    }
+    if (MessagePreviewShown() && FPreviewedRow && KeyOf(*FPreviewedRow))
+        FKeptPlace.Previewed = KeyOf(*FPreviewedRow);
+    else
+        HideMessagePreview();
+    FCheckItems.clear();
     lvNotification->clear();
     for (int panel = 0; panel < StatusPanelCount; ++panel)
         SetStatusText(panel, {});
@@ -950,12 +979,48 @@ void TMainForm::BeginCheck()
 
 void TMainForm::AddMessage(const TMessageRow& row)
 {
-    lvNotification->addTopLevelItem(new TMessageListItem(row));
+    auto* item = new TMessageListItem(row);
+    lvNotification->addTopLevelItem(item);
+    FCheckItems.push_back(item);
+    const auto key = KeyOf(row);
+    if (!key)
+        return;
+    if (key == FKeptPlace.Previewed) {
+        // The pane shows this message still; its number may have changed.
+        FPreviewedRow = row;
+        FPreviewFollower->Shown(row);
+        FKeptPlace.PreviewListed = true;
+    }
+    if (key == FKeptPlace.Current)
+        lvNotification->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    if (FKeptPlace.Selected.count(*key) != 0)
+        item->setSelected(true);
+}
+
+void TMainForm::EndCheck(const std::vector<std::size_t>& newRows)
+{
+    for (const std::size_t index : newRows) {
+        if (index >= FCheckItems.size())
+            continue;
+        QTreeWidgetItem* item = FCheckItems[index];
+        if (lvNotification->indexOfTopLevelItem(item) < 0)
+            continue;
+        for (int column = 0; column < lvNotification->columnCount(); ++column) {
+            QFont font = item->font(column);
+            font.setBold(true);
+            item->setFont(column, font);
+        }
+    }
+    if (FKeptPlace.Previewed && !FKeptPlace.PreviewListed)
+        HideMessagePreview();
+    FKeptPlace = {};
+    FCheckItems.clear();
 }
 
 void TMainForm::ShowPreview(const TMessagePreview& preview)
 {
     ShowMessagePreview();
+    FPreviewedRow = preview.Row;
     FPreviewFollower->Shown(preview.Row);
     lblFrom->setText(QString::fromStdString(preview.From));
     lblTo->setText(QString::fromStdString(preview.To));
@@ -1006,6 +1071,7 @@ bool TMainForm::IsOnline() const
 
 void TMainForm::ReportOffline()
 {
+    FCheckItems.clear();
     lvNotification->clear();
     SetStatusText(0, {});
     SetStatusText(1, {});

@@ -6,6 +6,7 @@
 #include "gui/Dialogs.h"
 #include "gui/LogList.h"
 #include "gui/MailView.h"
+#include "mail/MessageRow.h"
 #include "net/ConnectionDetector.h"
 
 #include <QIcon>
@@ -16,6 +17,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 class IShellOpen;
@@ -36,6 +40,7 @@ class TKeyStore;
 class TLogForm;
 class TMailOperationsController;
 class TMessageListLayout;
+class QTreeWidgetItem;
 class TPreviewFollower;
 class TNotifier;
 class TSettingsForm;
@@ -206,6 +211,7 @@ private:
     std::vector<TMessageRow> SelectedMessages() const override;
     void BeginCheck() override;
     void AddMessage(const TMessageRow& row) override;
+    void EndCheck(const std::vector<std::size_t>& newRows) override;
     void ShowPreview(const TMessagePreview& preview) override;
     bool ConfirmDeletion() override;
     void AnnounceMail(const TMailNotice& notice) override;
@@ -272,6 +278,21 @@ private:
     QPointer<TAboutForm> FAboutForm;
     TMessageListLayout* FMessageListLayout = nullptr;
     TPreviewFollower* FPreviewFollower = nullptr;
+    // A message as a refresh finds it again: its account's record and its unique id.
+    using TMessageKey = std::pair<const TAccount*, std::string>;
+    // What a check keeps of the list while it rebuilds it.
+    struct TKeptPlace
+    {
+        std::set<TMessageKey> Selected;
+        std::optional<TMessageKey> Current;
+        std::optional<TMessageKey> Previewed;
+        bool PreviewListed = false;
+    };
+    TKeptPlace FKeptPlace;
+    // The rows the check under way has added, in order.
+    std::vector<QTreeWidgetItem*> FCheckItems;
+    // The row the preview pane shows.
+    std::optional<TMessageRow> FPreviewedRow;
     // Last, so that its workers end before anything they report to goes.
     std::unique_ptr<TMailOperationsController> FMailOperationsController;
 };

@@ -37,6 +37,9 @@ void TPreviewFollower::SetDelay(int milliseconds)
 
 bool TPreviewFollower::SameRow(const TMessageRow& a, const TMessageRow& b)
 {
+    // A unique id names the message whatever number a refresh gave it.
+    if (!a.Uid.empty() || !b.Uid.empty())
+        return a.Account == b.Account && a.Uid == b.Uid;
     return a.Account == b.Account && a.AccountName == b.AccountName && a.Number == b.Number &&
            a.MessageId == b.MessageId;
 }

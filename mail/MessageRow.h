@@ -48,6 +48,10 @@ struct TMessageRow
     std::vector<std::string> ToList;
     // When the message was written, in UTC, for sorting by date; 0 when its date cannot be read.
     TDateTime Sent = 0;
+    // The message's unique id on its server (RFC 1939 UIDL); empty when the server gave none.
+    std::string Uid;
+    // Whether the header came from the header cache: the id was known before this check.
+    bool Cached = false;
 
     // Text 0 to 8 in the order above; empty for any other index.
     const std::string& Text(int index) const;

@@ -3,6 +3,7 @@
 #include "pop3/StrUtils.h"
 #include "pop3/WireMessage.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -21,6 +22,8 @@ const char* const PreviewCommand = "Top ";
 const char* const SizeCommand = "LIST ";
 const char* const DeleteCommand = "DELE ";
 const char* const StlsCommand = "STLS";
+const char* const UidlCommand = "UIDL";
+const char* const ListCommand = "LIST";
 
 // A count or size: a whole decimal number, not negative; else the conversion error as a user
 // reads it.
@@ -51,6 +54,9 @@ std::int32_t StrToIntDef(const std::string& text, std::int32_t fallback)
 TWirePOP3::TWirePOP3()
 {
     Port = 110;
+    // Commands written ahead of their replies must leave at once: with Nagle's algorithm each
+    // write would wait for the acknowledgement of the one before it.
+    UseNagle = false;
 }
 
 TWirePOP3::~TWirePOP3()
@@ -349,8 +355,17 @@ bool TWirePOP3::Delete(std::int32_t n)
 
 void TWirePOP3::StartListing(std::int32_t count, bool pipelined)
 {
+    std::vector<std::int32_t> numbers;
+    for (std::int32_t n = 1; n <= count; ++n)
+        numbers.push_back(n);
+    StartListing(std::move(numbers), true, pipelined);
+}
+
+void TWirePOP3::StartListing(std::vector<std::int32_t> numbers, bool withSizes, bool pipelined)
+{
     ResetListing();
-    FListCount = count > 0 ? count : 0;
+    FListNumbers = std::move(numbers);
+    FListSizes = withSizes;
     FPipelined = pipelined;
 }
 
@@ -361,32 +376,30 @@ TListedMessage TWirePOP3::ListNext(TWireMessage& message)
     if (FPipelined)
         SendAhead();
     TListedMessage listed;
-    listed.Number = FNextToRead++;
+    listed.Number = FListNumbers[FNextToRead++];
     if (!FPipelined) {
         listed.HeaderComplete = RetrieveHeader(listed.Number, message);
-        listed.Size = RetrieveSize(listed.Number);
+        if (FListSizes)
+            listed.Size = RetrieveSize(listed.Number);
         return listed;
     }
     const auto due = [this, &listed](TRequest kind) {
         return !FPending.empty() && FPending.front().Kind == kind &&
                FPending.front().Number == listed.Number;
     };
-    // The message whose TOP could not go out fails with the write's error, as it would have
-    // one command at a time. So does every message after a write that dropped the connection:
-    // the replies not yet read went with it, and the write's failure says why, not the closed
-    // socket the next read would meet.
+    // The messages of a write that failed fail with its error, as the first of them would
+    // have one command at a time. So does every message after a write that dropped the
+    // connection: the replies not yet read went with it, and the write's failure says why, not
+    // the closed socket the next read would meet.
     if (FSendError && (!due(TRequest::Header) || !Connected()))
         std::rethrow_exception(FSendError);
     if (!due(TRequest::Header))
         throw std::logic_error("The listing lost its place.");
-    FPending.pop_front();
+    Answered();
     listed.HeaderComplete = ReadHeader(message);
     if (due(TRequest::Size)) {
-        FPending.pop_front();
+        Answered();
         listed.Size = ReadSize(listed.Number);
-    } else {
-        // Only the LIST command could not go out: what RetrieveSize posts for that.
-        DoStatus(FSendErrorText);
     }
     return listed;
 }
@@ -408,35 +421,149 @@ void TWirePOP3::EndListing()
 
 void TWirePOP3::SendAhead()
 {
-    while (!FSendError && FNextToSend <= FListCount && PipelineHasRoom()) {
-        try {
-            RequestHeader(FNextToSend);
-            FPending.push_back({TRequest::Header, FNextToSend});
-            RequestSize(FNextToSend);
-            FPending.push_back({TRequest::Size, FNextToSend});
-        } catch (const std::exception& error) {
-            FSendError = std::current_exception();
-            FSendErrorText = error.what();
+    if (FSendError || FBytesOnTheWay > PipelineBytes / 2)
+        return;
+    std::string batch;
+    std::vector<TPendingReply> added;
+    while (FNextToSend < FListNumbers.size()) {
+        const std::string number = std::to_string(FListNumbers[FNextToSend]);
+        const std::string header = HeaderCommand + number + " 0";
+        const std::string size = FListSizes ? SizeCommand + number : std::string();
+        const std::size_t bytes = header.size() + 2 + (size.empty() ? 0 : size.size() + 2);
+        // A message's commands always go out when nothing else is on the way.
+        if (FBytesOnTheWay + batch.size() + bytes > PipelineBytes &&
+            FBytesOnTheWay + batch.size() > 0)
+            break;
+        Log("O: ", header);
+        batch += header + LineTerminator;
+        added.push_back({TRequest::Header, FListNumbers[FNextToSend], header.size() + 2});
+        if (!size.empty()) {
+            Log("O: ", size);
+            batch += size + LineTerminator;
+            added.push_back({TRequest::Size, FListNumbers[FNextToSend], size.size() + 2});
         }
         ++FNextToSend;
     }
+    if (batch.empty())
+        return;
+    try {
+        WriteText(batch);
+    } catch (const std::exception&) {
+        FSendError = std::current_exception();
+        return;
+    }
+    for (const TPendingReply& reply : added) {
+        FPending.push_back(reply);
+        FBytesOnTheWay += reply.Bytes;
+    }
 }
 
-bool TWirePOP3::PipelineHasRoom() const
+void TWirePOP3::Answered()
 {
-    // Counted in messages whose replies are still to be read, the one read next included.
-    return FNextToSend - FNextToRead < PipelineWindow;
+    FBytesOnTheWay -= FPending.front().Bytes;
+    FPending.pop_front();
+}
+
+void TWirePOP3::PostListedMessage()
+{
+    DoStatus("Retrieving headers");
+    DoStatus("Retrieving size");
+}
+
+std::vector<std::string> TWirePOP3::ReadListingLines()
+{
+    std::vector<std::string> lines;
+    if (ReadReply() == 1)
+        Capture(lines, {"."});
+    return lines;
+}
+
+namespace {
+
+// "n text" of a UIDL or LIST listing line, for n from 1 to count; false for any other line.
+bool ListingEntry(const std::string& line, std::int32_t count, std::int32_t& n, std::string& text)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos)
+        return false;
+    int number = 0;
+    if (!TryParseInt(line.substr(0, space), number) || number < 1 || number > count)
+        return false;
+    n = number;
+    text = Trim(line.substr(space + 1));
+    return !text.empty();
+}
+
+} // namespace
+
+TMailboxIndex TWirePOP3::ReadIndex(std::int32_t count, bool pipelined)
+{
+    TMailboxIndex index;
+    if (count <= 0)
+        return index;
+    std::vector<std::string> uidLines;
+    std::vector<std::string> sizeLines;
+    bool uidsAccepted = false;
+    bool sizesAccepted = false;
+    if (pipelined) {
+        Log("O: ", UidlCommand);
+        Log("O: ", ListCommand);
+        WriteText(std::string(UidlCommand) + LineTerminator + ListCommand + LineTerminator);
+        uidLines = ReadListingLines();
+        uidsAccepted = ReplyCode() == 1;
+        sizeLines = ReadListingLines();
+        sizesAccepted = ReplyCode() == 1;
+    } else {
+        WriteCommand(UidlCommand);
+        uidLines = ReadListingLines();
+        uidsAccepted = ReplyCode() == 1;
+        if (uidsAccepted) {
+            WriteCommand(ListCommand);
+            sizeLines = ReadListingLines();
+            sizesAccepted = ReplyCode() == 1;
+        }
+    }
+    const std::size_t total = static_cast<std::size_t>(count);
+    if (uidsAccepted) {
+        index.Uids.resize(total);
+        std::vector<std::string> sorted;
+        for (const std::string& line : uidLines) {
+            std::int32_t n = 0;
+            std::string uid;
+            // RFC 1939 §7: the id is one word of printable characters.
+            if (ListingEntry(line, count, n, uid) && uid.find(' ') == std::string::npos)
+                index.Uids[static_cast<std::size_t>(n - 1)] = uid;
+        }
+        sorted = index.Uids;
+        std::sort(sorted.begin(), sorted.end());
+        if (sorted.front().empty() ||
+            std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+            index.Uids.clear();
+    }
+    if (sizesAccepted) {
+        index.Sizes.assign(total, -1);
+        for (const std::string& line : sizeLines) {
+            std::int32_t n = 0;
+            std::string size;
+            if (ListingEntry(line, count, n, size))
+                index.Sizes[static_cast<std::size_t>(n - 1)] = StrToIntDef(size, -1);
+        }
+        if (std::find(index.Sizes.begin(), index.Sizes.end(), -1) != index.Sizes.end())
+            index.Sizes.clear();
+    }
+    return index;
 }
 
 void TWirePOP3::ResetListing()
 {
     FPending.clear();
     FPipelined = false;
-    FListCount = 0;
-    FNextToSend = 1;
-    FNextToRead = 1;
+    FListSizes = true;
+    FListNumbers.clear();
+    FNextToSend = 0;
+    FNextToRead = 0;
+    FBytesOnTheWay = 0;
     FSendError = nullptr;
-    FSendErrorText.clear();
 }
 
 void TWirePOP3::BeginPreview(std::int32_t n, std::int32_t lineCount)

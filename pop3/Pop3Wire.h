@@ -22,6 +22,18 @@ struct TListedMessage
     bool HeaderComplete = false;
 };
 
+// What the server says of the whole mailbox in two multi-line replies (RFC 1939 UIDL and
+// LIST), entry n - 1 for message n.
+struct TMailboxIndex
+{
+    // The unique id of every message; empty when the server refused UIDL or left a message
+    // without one (or gave two messages the same), so that no message can be told by its id.
+    std::vector<std::string> Uids;
+    // The size of every message in octets; empty when the server refused LIST or left a
+    // message out.
+    std::vector<std::int32_t> Sizes;
+};
+
 // The client side of a POP3 session: log-in, mailbox size, message headers and sizes (one at a
 // time or pipelined), the preview's first lines, deletion and log-out. Every command text of
 // the program is spelled here.
@@ -77,6 +89,13 @@ public:
     // True when the server accepted the deletion of message n.
     bool Delete(std::int32_t n);
 
+    // Asks UIDL and then LIST for the whole mailbox of count messages; pipelined, both
+    // commands go out in one write. Posts nothing. A reply that names a message beyond count,
+    // or a line that is no entry, is passed over. Throws the connection's failures; a refusal
+    // only leaves its part of the index empty (after a refused UIDL, LIST is not asked one
+    // command at a time).
+    TMailboxIndex ReadIndex(std::int32_t count, bool pipelined);
+
     // A listing gives the header and size of messages 1 to count in order, as a check lists
     // them. Pipelined (only for a server that lists PIPELINING among its Capabilities, RFC
     // 2449), the TOP and LIST commands of the next messages go out ahead of their replies,
@@ -86,8 +105,15 @@ public:
     // at the message it was for. Pipelined, a LIST reply that names another message than the
     // one asked for throws EWireException: the replies are out of step with the commands.
     void StartListing(std::int32_t count, bool pipelined);
+    // The same for the messages of numbers alone (ascending), whose headers the caller does
+    // not know yet; with withSizes false no LIST n is sent and each size is -1 (the caller
+    // has them from ReadIndex). Pipelined, the commands go out in writes of as many as the
+    // limit on bytes on the way (PipelineBytes) lets through.
+    void StartListing(std::vector<std::int32_t> numbers, bool withSizes, bool pipelined);
     // Whether the listing has messages left.
-    bool ListingPending() const { return FNextToRead <= FListCount; }
+    bool ListingPending() const { return FNextToRead < FListNumbers.size(); }
+    // The number of the message ListNext reads next; 0 when none is left.
+    std::int32_t NextListed() const { return ListingPending() ? FListNumbers[FNextToRead] : 0; }
     // The next message of the listing: its header goes into message. Throws as RetrieveHeader
     // does, and std::logic_error when no message is left.
     TListedMessage ListNext(TWireMessage& message);
@@ -103,6 +129,15 @@ public:
     // The lines of the accepted preview up to the end of the response, without the dot that
     // RFC 1939 puts before a line beginning with ".".
     std::vector<std::string> ReadPreview();
+
+    // Posts the status texts a listing posts for one message, for a message whose header and
+    // size the caller knew already: the log reads the same whichever way a row was made.
+    void PostListedMessage();
+
+    // Command bytes that may be on the way, their replies not read yet, when the server allows
+    // pipelining: far less than the socket buffers of both sides hold, so that neither side
+    // can block the other, and enough for a thousand messages in one write.
+    static constexpr std::size_t PipelineBytes = 32 * 1024;
 
     // The server's capability lines (RFC 2449 CAPA); empty when it does not know the command.
     std::vector<std::string> Capabilities();
@@ -121,10 +156,6 @@ private:
     // RFC 2595 §4: STLS after the greeting, then the TLS session.
     void StartTls(bool acceptAnyCertificate);
 
-    // Messages whose commands may be on the way at once when the server allows pipelining:
-    // enough to hide the round trips, few enough that neither side's buffers can fill up.
-    static constexpr std::int32_t PipelineWindow = 32;
-
     enum class TRequest
     {
         Header,
@@ -135,6 +166,8 @@ private:
     {
         TRequest Kind;
         std::int32_t Number;
+        // The bytes of the command, free again once its reply is read.
+        std::size_t Bytes;
     };
 
     // RetrieveHeader and RetrieveSize in two halves each: the commands go out now, the replies
@@ -149,22 +182,28 @@ private:
     void SkipHeader();
     void SkipSize();
 
-    TListedMessage ListPipelined(TWireMessage& message);
-    // Sends the commands of the next messages while the pipeline has room. A failed write
-    // stops the sending; its failure is kept for the message whose command it was.
+    // Sends the commands of the next messages, in one write, as many as the pipeline has room
+    // for; nothing while more than half of PipelineBytes is on the way, so that the writes stay
+    // few and large. A failed write stops the sending; its failure is kept for the first
+    // message of the write, whose replies can no longer come.
     void SendAhead();
-    // Whether the commands of one more message may go out before the replies due are read.
-    bool PipelineHasRoom() const;
+    // The reply due first has been read.
+    void Answered();
+    // Reads a multi-line reply's lines when the status line accepted the command.
+    std::vector<std::string> ReadListingLines();
     void ResetListing();
 
     // The replies due, oldest first.
     std::deque<TPendingReply> FPending;
     bool FPipelined = false;
-    std::int32_t FListCount = 0;
-    // The next message whose commands go out, and the next one whose replies are read.
-    std::int32_t FNextToSend = 1;
-    std::int32_t FNextToRead = 1;
+    bool FListSizes = true;
+    std::vector<std::int32_t> FListNumbers;
+    // Indexes into FListNumbers: the next message whose commands go out, and the next one whose
+    // replies are read.
+    std::size_t FNextToSend = 0;
+    std::size_t FNextToRead = 0;
+    // Bytes of the commands in FPending.
+    std::size_t FBytesOnTheWay = 0;
     std::exception_ptr FSendError;
-    std::string FSendErrorText;
     std::optional<TPeerCertificate> FPeerCertificate;
 };

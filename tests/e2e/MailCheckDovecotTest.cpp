@@ -121,9 +121,14 @@ protected:
         QString Err;
     };
 
-    static TRun RunProgram(const QStringList& arguments)
+    // The program runs with a header cache of the test's own.
+    TRun RunProgram(const QStringList& arguments)
     {
         QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"),
+                           QString::fromStdString(Dir.File("cache")));
+        process.setProcessEnvironment(environment);
         process.start(QStringLiteral(MB_MAILBEACON), arguments);
         TRun run;
         if (!process.waitForFinished(30000)) {
@@ -213,6 +218,8 @@ TEST(MailCheckStopTest, StopDuringASlowAccountSkipsTheRestAndShowsTheSummary)
         slowBox.AddMessage("From: A <a@example.org>\r\nSubject: " + std::to_string(n) +
                            "\r\n\r\nbody\r\n");
     slowBox.SetDelay(80);
+    // Without unique ids, the totals tell what is new.
+    slowBox.RefuseUidl = true;
     slowBox.ServeOn(slow, 1);
     slow.Start();
     TFakePop3Server later;
@@ -307,6 +314,23 @@ TEST_F(MailCheckDovecotTest, JsonDocumentHoldsTheRowsTotalsAndLog)
     EXPECT_LT(out.indexOf(u"\"summary\""), out.indexOf(u"\"total\""));
     EXPECT_LT(out.indexOf(u"\"errors\""), out.indexOf(u"\"rows\""));
     EXPECT_LT(out.indexOf(u"\"rows\""), out.indexOf(u"\"log\""));
+    EXPECT_FALSE(first[u"uid"].toString().isEmpty());
+    EXPECT_TRUE(first[u"new"].toBool());
+
+    // A repeat run takes the headers from the cache: the same rows, none of them new.
+    const TRun repeat =
+        RunProgram({"--check", "--json", "--config", QString::fromStdString(StoreFile())});
+    ASSERT_EQ(repeat.ExitCode, 0) << repeat.Err.toStdString();
+    const QJsonObject again = QJsonDocument::fromJson(repeat.Out.toUtf8()).object();
+    EXPECT_EQ(again[u"new"].toInt(), 0);
+    const QJsonArray repeatRows = again[u"rows"].toArray();
+    ASSERT_EQ(repeatRows.size(), 5);
+    for (int index = 0; index < 5; ++index) {
+        QJsonObject row = repeatRows[index].toObject();
+        EXPECT_FALSE(row[u"new"].toBool());
+        row[u"new"] = true;
+        EXPECT_EQ(row, rows[index].toObject()) << "row " << index;
+    }
 }
 
 TEST_F(MailCheckDovecotTest, FailingAccountExitsWithOneAndIsExplainedInTheLog)

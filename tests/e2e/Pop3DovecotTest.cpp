@@ -1,7 +1,10 @@
+#include "mail/HeaderCache.h"
+#include "mail/MailCheck.h"
 #include "pop3/Pop3Wire.h"
 #include "pop3/WireMessage.h"
 #include "tests/support/PopServers.h"
 #include "tests/support/TempDir.h"
+#include "tests/unit/mail/MailRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -211,4 +214,45 @@ TEST_F(DovecotTest, PipelinedCheckGivesThePlainChecksResults)
     }
     EXPECT_EQ(Client.CheckMessages(), 20);
     Client.Disconnect();
+}
+
+TEST_F(DovecotTest, RepeatCheckTakesTheHeadersFromTheCacheAndListsTheSameRows)
+{
+    for (int n = 1; n <= 30; ++n)
+        Server->AddMessage(Mail("cached-" + std::to_string(n)));
+    TTempDir folder;
+    THeaderCaches caches(folder.Path());
+    auto record = std::make_shared<TAccount>();
+    record->Name = "Home";
+    record->Host = Client.Host;
+    record->Port = Client.Port;
+    record->UserId = Client.UserID;
+    record->Password = Client.Password;
+    TCheckRequest request;
+    request.Accounts = {SnapshotOf(record)};
+    request.Caches = &caches;
+    const std::atomic<bool> cancel{false};
+    const auto check = [&](const std::string& trace) {
+        Client.LogFile = folder.File(trace);
+        TMailRecorder events;
+        CheckMail(Client, request, events, cancel);
+        EXPECT_EQ(events.Errors, 0);
+        return events;
+    };
+
+    const TMailRecorder first = check("first.txt");
+    const TMailRecorder repeat = check("repeat.txt");
+
+    EXPECT_EQ(repeat.Trace, first.Trace) << "the same rows and status texts in the same order";
+    ASSERT_EQ(repeat.Rows.size(), 30u);
+    for (std::size_t index = 0; index < 30; ++index) {
+        EXPECT_TRUE(repeat.Rows[index].Cached);
+        EXPECT_FALSE(repeat.Rows[index].Uid.empty());
+        for (int text = 0; text < TMessageRow::TextCount; ++text)
+            EXPECT_EQ(repeat.Rows[index].Text(text), first.Rows[index].Text(text));
+    }
+    EXPECT_NE(ReadFile(folder.File("first.txt")).find("O: TOP 30 0"), std::string::npos);
+    const std::string trace = ReadFile(folder.File("repeat.txt"));
+    EXPECT_EQ(trace.find("O: TOP"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("O: UIDL"), std::string::npos);
 }

@@ -85,6 +85,13 @@ std::vector<std::string> TFakeMailbox::Messages()
     return texts;
 }
 
+void TFakeMailbox::RemoveMessage(std::size_t index)
+{
+    std::lock_guard<std::mutex> guard(FStore->Lock);
+    if (index < FStore->Messages.size())
+        FStore->Messages.erase(FStore->Messages.begin() + static_cast<long>(index));
+}
+
 void TFakeMailbox::SetDelay(int milliseconds)
 {
     std::lock_guard<std::mutex> guard(FStore->Lock);
@@ -108,7 +115,7 @@ TFakePop3Server::THandler TFakeMailbox::Session()
     auto session = std::make_shared<TSamplePop3Session>(*FStore, User, Password);
     session->Capabilities = Capabilities;
     // The session refers to the store it was made with; the handler keeps both alive.
-    return [store = FStore, session](const std::string& command) {
+    return [store = FStore, session, refuseUidl = RefuseUidl](const std::string& command) {
         int delay = 0;
         std::function<void(const std::string&)> onCommand;
         {
@@ -120,6 +127,9 @@ TFakePop3Server::THandler TFakeMailbox::Session()
             onCommand(command);
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        if (refuseUidl && (command.size() < 5 || command[4] == ' ') &&
+            command.compare(0, 4, "UIDL") == 0)
+            return std::string("-ERR unknown command\r\n");
         return session->Answer(command);
     };
 }

@@ -21,6 +21,8 @@ public:
     // The lines of the answer to CAPA; with none, CAPA is an unknown command, as to an old
     // server.
     std::vector<std::string> Capabilities;
+    // Answer UIDL as an old server does, as an unknown command.
+    bool RefuseUidl = false;
 
     TFakeMailbox();
     ~TFakeMailbox();
@@ -29,6 +31,8 @@ public:
 
     void SetMessages(std::vector<std::string> messages);
     void AddMessage(std::string message);
+    // Removes a message as another client would; the others keep their unique ids.
+    void RemoveMessage(std::size_t index);
     std::vector<std::string> Messages();
 
     // Every reply waits this long first, as a slow server's would.

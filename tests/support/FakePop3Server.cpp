@@ -77,6 +77,8 @@ TFakePop3Server& TFakePop3Server::CheckOpening(const std::string& statReply)
         .Receive("STAT")
         .Reply(statReply)
         .Receive("CAPA")
+        .Reply("-ERR unknown command")
+        .Receive("UIDL")
         .Reply("-ERR unknown command");
 }
 

@@ -32,7 +32,7 @@ public:
     // line + CR LF.
     TFakePop3Server& Reply(const std::string& line);
     // The opening of a check that goes one command at a time: greeting, any log-in, STAT
-    // answered with statReply, and CAPA refused.
+    // answered with statReply, and CAPA and UIDL refused.
     TFakePop3Server& CheckOpening(const std::string& statReply);
     // The bytes in pieces of pieceSize, each written on its own after a pause, so that each
     // arrives in a TCP segment of its own.

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +102,7 @@ public:
     }
     void BeginCheck() override {}
     void AddMessage(const TMessageRow&) override {}
+    void EndCheck(const std::vector<std::size_t>&) override {}
     void ShowPreview(const TMessagePreview&) override {}
     void SetStatusText(int, const QString&) override {}
     void SetTrayHint(const QString&) override {}
@@ -210,6 +213,8 @@ TEST(MailOperationsGuardTest, TheAnswerStartsTheDeletionOnlyWhileItMayStillStart
 
 TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
 {
+    // A server without unique ids: only the totals tell what is new.
+    Box.RefuseUidl = true;
     Serve(4);
     TMainForm& form = *Window.Form;
 
@@ -237,6 +242,48 @@ TEST_F(MailOperationsTest, NewCountIsTheGrowthOfTheTotalAndNeverNegative)
     EXPECT_EQ(Counts(), Expect(3, 0)) << "two deleted elsewhere, one arrived";
     EXPECT_EQ(form.MailOperationsController().LastTotal, 3);
     EXPECT_EQ(Window.RowCount(), 3);
+}
+
+namespace {
+
+// The subjects of the rows shown in bold, in list order.
+QStringList BoldSubjects(const TMailWindow& window)
+{
+    QStringList subjects;
+    for (int index = 0; index < window.RowCount(); ++index) {
+        const QTreeWidgetItem* item = window.Form->lvNotification->topLevelItem(index);
+        if (item->font(2).bold() && item->font(0).bold())
+            subjects.append(item->text(2));
+    }
+    return subjects;
+}
+
+} // namespace
+
+// Before, one message removed elsewhere and one arrived read "New: 0" and announced nothing.
+TEST_F(MailOperationsTest, NewIsWhatTheLastCheckDidNotListByUniqueId)
+{
+    Box.SetMessages(Mails(3));
+    Serve(3);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(3, 3)) << "first check after start";
+    EXPECT_EQ(BoldSubjects(Window).size(), 3);
+    EXPECT_EQ(form.MailOperationsController().LastTotal, 0) << "kept for servers without ids";
+
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(3, 0));
+    EXPECT_TRUE(BoldSubjects(Window).isEmpty());
+
+    Box.RemoveMessage(0);
+    Box.AddMessage(Mail("arrived"));
+    form.Configuration().Notification.NotifyOnlyWhenNew = true;
+    QSignalSpy animation(&form, &TMainForm::TrayAnimationChanged);
+    ASSERT_TRUE(Window.Check());
+    EXPECT_EQ(Counts(), Expect(3, 1)) << "one removed elsewhere, one arrived";
+    EXPECT_EQ(BoldSubjects(Window), QStringList{QStringLiteral("arrived")});
+    ASSERT_FALSE(animation.isEmpty());
+    EXPECT_TRUE(animation.last()[0].toBool()) << "the newcomer is announced";
 }
 
 // Before, a check with nothing to check ended with "Mail Check completed ... with 0 error(s)", as
@@ -521,6 +568,38 @@ bool PreviewRows(TMailWindow& window, std::initializer_list<int> rows)
 
 } // namespace
 
+// Before, every interval check closed the preview being read and cleared the selection.
+TEST_F(MailOperationsTest, ARefreshKeepsTheSelectionAndTheOpenPreviewOfMessagesStillThere)
+{
+    Box.SetMessages(Mails(3));
+    Serve(4);
+    TMainForm& form = *Window.Form;
+    ASSERT_TRUE(Window.Check());
+    ASSERT_TRUE(PreviewRows(Window, {1, 2}));
+    ASSERT_TRUE(form.MessagePreviewShown());
+    EXPECT_EQ(form.lblSubject->text(), QStringLiteral("message 2"));
+
+    Box.RemoveMessage(0);
+    ASSERT_TRUE(Window.Check());
+    EXPECT_TRUE(form.MessagePreviewShown()) << "its message is listed again";
+    EXPECT_EQ(form.lblSubject->text(), QStringLiteral("message 2"));
+    const IMailView& view = form;
+    const std::vector<TMessageRow> selected = view.SelectedMessages();
+    ASSERT_EQ(selected.size(), 2u);
+    EXPECT_EQ(selected[0].Subject, "message 2");
+    EXPECT_EQ(selected[0].Number, "1") << "under its new number, for the next operation";
+    EXPECT_EQ(selected[1].Subject, "message 3");
+    // The selection moved to the same message: nothing is previewed again.
+    QTest::qWait(400);
+    EXPECT_EQ(Server.Connections(), 3);
+
+    Box.RemoveMessage(0);
+    ASSERT_TRUE(Window.Check());
+    EXPECT_FALSE(form.MessagePreviewShown()) << "its message is gone";
+    ASSERT_EQ(view.SelectedMessages().size(), 1u);
+    EXPECT_EQ(view.SelectedMessages()[0].Subject, "message 3");
+}
+
 TEST_F(MailOperationsTest, PreviewFillsThePaneAndTheNextReplacesIt)
 {
     std::string longBody = WithAttachments;
@@ -643,6 +722,7 @@ TEST_F(MailOperationsTest, DeletionAsksFirstAndNoLeavesEverythingAlone)
 
 TEST_F(MailOperationsTest, StoppedDeletionRunsNoRefreshingCheck)
 {
+    Box.RefuseUidl = true;
     Box.SetMessages(Mails(3));
     Box.SetDelay(40);
     Serve(3);

@@ -1,5 +1,6 @@
 #include "mail/MailCheck.h"
 
+#include "mail/HeaderCache.h"
 #include "pop3/Pop3Wire.h"
 #include "tests/support/FakeMailbox.h"
 #include "tests/support/FakePop3Server.h"
@@ -91,8 +92,9 @@ TEST_F(MailCheckTest, AccountsInOrderWithTheirRowsStatusTextsAndCommands)
     EXPECT_EQ(Events.Errors, 0);
 
     ASSERT_TRUE(first.WaitDone());
-    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0",
-                                        "LIST 1", "TOP 2 0", "LIST 2", "Quit"}));
+    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST",
+                                        "TOP 1 0", "TOP 2 0", "Quit"}));
+    EXPECT_EQ(Events.Rows[0].Uid, "fake-1");
     const TLines expectedStatus{
         "S Connecting to 127.0.0.1", "S Socket Connected",  "S Connected",
         "S User Account is valid",   "S Password is valid", "S Checking for messages",
@@ -245,7 +247,7 @@ TEST_F(MailCheckTest, ASizeThatTimesOutEndsTheSessionBeforeItsLateReplyIsMisread
                                          ": Socket Error #10060 Connection timed out."}));
     ASSERT_TRUE(server.WaitDone());
     EXPECT_EQ(server.Commands(),
-              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1"}));
+              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "TOP 1 0", "LIST 1"}));
 }
 
 TEST_F(MailCheckTest, AccountBeyondTheCeilingListsThatManyAndCountsOneError)
@@ -266,7 +268,7 @@ TEST_F(MailCheckTest, AccountBeyondTheCeilingListsThatManyAndCountsOneError)
     EXPECT_EQ(Events.Only("A "), (TLines{"A Home: " + why}));
     ASSERT_TRUE(server.WaitDone());
     EXPECT_EQ(server.Commands().back(), "Quit");
-    EXPECT_EQ(server.Commands().end()[-2], "LIST 2");
+    EXPECT_EQ(server.Commands().end()[-2], "TOP 2 0");
 }
 
 TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
@@ -280,6 +282,8 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
         .Receive("STAT")
         .Reply("+OK 3 300")
         .Receive("CAPA")
+        .Reply("-ERR unknown command")
+        .Receive("UIDL")
         .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
         .Send("+OK\r\nFrom: Ann <ann@example.org>\r\nSubject: kept\r\n\r\n.\r\n")
@@ -352,8 +356,8 @@ TEST_F(MailCheckTest, CancelIsSeenBeforeEachMessageAndEachAccount)
     EXPECT_EQ(Events.Only("R "), (TLines{"R First 1"}));
     EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
     ASSERT_TRUE(first.WaitDone());
-    EXPECT_EQ(first.Commands(),
-              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1", "Quit"}));
+    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST",
+                                        "TOP 1 0", "Quit"}));
 }
 
 // Pipelining
@@ -374,7 +378,10 @@ void ScriptPipelinedSession(TFakePop3Server& server, const std::string& replies)
         .Receive("STAT")
         .Reply("+OK 3 300")
         .Receive("CAPA")
-        .Send("+OK\r\nPIPELINING\r\n.\r\n");
+        .Send("+OK\r\nPIPELINING\r\n.\r\n")
+        .Receive("UIDL")
+        .Receive("LIST")
+        .Send("-ERR unknown command\r\n+OK\r\n1 100\r\n.\r\n");
     for (const char* number : {"1", "2", "3"})
         server.Receive(std::string("TOP ") + number + " 0").Receive(std::string("LIST ") + number);
     server.Send(replies);
@@ -450,6 +457,7 @@ TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
         TFakePop3Server server;
         TFakeMailbox box;
         box.Capabilities = capabilities;
+        box.RefuseUidl = true;
         box.SetMessages({Mail("A <a@x>", "1"), Mail("A <a@x>", "2"), Mail("A <a@x>", "3")});
         box.ServeOn(server, 1);
         server.Start();
@@ -471,7 +479,7 @@ TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
         EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
         ASSERT_TRUE(server.WaitDone());
         EXPECT_EQ(server.Commands(),
-                  (TLines{"User alice", "Pass secret", "STAT", "CAPA", "TOP 1 0", "LIST 1",
+                  (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "TOP 1 0", "LIST 1",
                           "TOP 2 0", "LIST 2", "TOP 3 0", "LIST 3", "Quit"}));
     }
 }
@@ -502,12 +510,14 @@ TEST_F(MailCheckTest, StopDuringAPipelinedCheckReadsTheRepliesOnTheWayThenQuits)
     const TLines commands = first.Commands();
     ASSERT_GE(commands.size(), 3u);
     EXPECT_EQ(commands.back(), "Quit");
-    // Message 3's row is the last: two more messages went out after the first two rows.
-    EXPECT_EQ(commands[commands.size() - 2], "LIST 34");
+    // The headers of all 40 went out in one write; their replies are read before QUIT.
+    EXPECT_EQ(commands[commands.size() - 2], "TOP 40 0");
     const std::string trace = ReadFile(Client.LogFile);
-    const std::string lastReply = "I: +OK 34 " + std::to_string(box.Messages()[33].size());
-    EXPECT_EQ(trace.rfind("I: "), trace.rfind(lastReply))
-        << "every reply was read before QUIT, the last one being LIST 34's";
+    std::size_t replies = 0;
+    for (std::size_t at = trace.find("O: TOP 40 0"); at != std::string::npos;
+         at = trace.find("I: ", at + 1))
+        ++replies;
+    EXPECT_EQ(replies, 41u) << "the replies of all 40 were read before QUIT";
 }
 
 TEST_F(MailCheckTest, PipelinedSizesOutOfStepEndTheSessionAsAnErrorKeepingTheRowsBefore)
@@ -572,4 +582,94 @@ TEST_F(MailCheckTest, FailureDuringAPipelinedCheckIsOneErrorAndKeepsTheRows)
               (TLines{"ES Connection Closed Gracefully.", "EP Connection Closed Gracefully.",
                       "ES -ERR Message 2 vanished"}));
     EXPECT_EQ(Events.Errors, 3);
+}
+
+TEST_F(MailCheckTest, ServerThatAnswersBeforeReadingMoreNeverBlocksThePipeline)
+{
+    // The fake server reads one command, writes its whole reply, and only then reads the next:
+    // replies of megabytes against commands of tens of kilobytes, in several writes.
+    std::vector<std::string> messages;
+    for (int n = 1; n <= 2500; ++n)
+        messages.push_back(
+            Mail("A <a@x>", std::to_string(n), "X-Pad: " + std::string(2000, 'p') + "\r\n"));
+    for (const bool uids : {true, false}) {
+        SCOPED_TRACE(uids ? "headers only" : "headers and sizes");
+        TFakePop3Server server;
+        TFakeMailbox box;
+        box.Capabilities = Pipelining;
+        box.RefuseUidl = !uids;
+        box.SetMessages(messages);
+        box.ServeOn(server, 1);
+        server.Start();
+        Request.Accounts = {Account("Home", server.Port())};
+        Events = TMailRecorder();
+
+        Check();
+
+        ASSERT_EQ(Events.Rows.size(), 2500u);
+        EXPECT_EQ(Events.Rows.back().Subject, "2500");
+        EXPECT_EQ(Events.Rows.back().SizeBytes, static_cast<int>(box.Messages().back().size()));
+        EXPECT_EQ(Events.Errors, 0);
+        ASSERT_TRUE(server.WaitDone());
+        EXPECT_EQ(server.Problems(), "");
+    }
+}
+
+// Unique ids and the header cache
+
+TEST_F(MailCheckTest, HeadersSeenBeforeComeFromTheCacheAndReadTheSame)
+{
+    TTempDir folder;
+    TFakePop3Server server;
+    TFakeMailbox box;
+    box.Capabilities = Pipelining;
+    box.SetMessages({Mail("Ann <ann@example.org>", "one"),
+                     Mail("=?UTF-8?B?QsO2Yg==?= <bob@example.org>", "two", "Message-ID: <2@x>\r\n"),
+                     Mail("Cy <cy@example.org>", "three")});
+    box.ServeOn(server, 3);
+    server.Start();
+    Request.Accounts = {Account("Home", server.Port())};
+    const auto checkWith = [&](THeaderCaches& caches) {
+        Request.Caches = &caches;
+        Events = TMailRecorder();
+        Check();
+    };
+
+    THeaderCaches firstRun(folder.Path());
+    checkWith(firstRun);
+    const TMailRecorder first = Events;
+    // Another run of the program, with only the file to go by.
+    THeaderCaches secondRun(folder.Path());
+    checkWith(secondRun);
+
+    EXPECT_EQ(Events.Trace, first.Trace) << "the same rows and status texts in the same order";
+    ASSERT_EQ(Events.Rows.size(), 3u);
+    for (std::size_t index = 0; index < 3; ++index) {
+        EXPECT_FALSE(first.Rows[index].Cached);
+        EXPECT_TRUE(Events.Rows[index].Cached);
+        EXPECT_EQ(Events.Rows[index].Uid, first.Rows[index].Uid);
+        EXPECT_EQ(Events.Rows[index].SizeBytes, first.Rows[index].SizeBytes);
+        for (int text = 0; text < TMessageRow::TextCount; ++text)
+            EXPECT_EQ(Events.Rows[index].Text(text), first.Rows[index].Text(text));
+    }
+
+    // One removed elsewhere, one arrived: only the newcomer's header is asked for.
+    box.RemoveMessage(0);
+    box.AddMessage(Mail("Di <di@example.org>", "four"));
+    checkWith(secondRun);
+    ASSERT_EQ(Events.Rows.size(), 3u);
+    EXPECT_EQ(Events.Rows[2].Subject, "four");
+    EXPECT_FALSE(Events.Rows[2].Cached);
+    EXPECT_TRUE(Events.Rows[0].Cached);
+    ASSERT_TRUE(server.WaitDone());
+    const TLines opening{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST"};
+    TLines expected = opening;
+    for (const char* command : {"TOP 1 0", "TOP 2 0", "TOP 3 0", "Quit"})
+        expected.push_back(command);
+    expected.insert(expected.end(), opening.begin(), opening.end());
+    expected.push_back("Quit");
+    expected.insert(expected.end(), opening.begin(), opening.end());
+    for (const char* command : {"TOP 3 0", "Quit"})
+        expected.push_back(command);
+    EXPECT_EQ(server.Commands(), expected);
 }

@@ -461,28 +461,34 @@ TEST_F(Pop3Test, PipelinedListingSendsAheadAndReadsTheRepliesInOrder)
                                     "Checking for messages", "Disconnecting", "Disconnected"}));
 }
 
-TEST_F(Pop3Test, PipelinedListingKeepsAtMost32MessagesOnTheWay)
+TEST_F(Pop3Test, PipelinedListingKeepsItsBytesOnTheWayBoundedAndWritesThemInOneGo)
 {
-    const auto header = [](int n) {
-        return "+OK\r\nSubject: " + std::to_string(n) + "\r\n\r\n.\r\n";
-    };
-    const auto size = [](int n) {
-        return "+OK " + std::to_string(n) + " " + std::to_string(n * 10) + "\r\n";
-    };
+    // Headers only (the sizes came with the index): about 12 bytes a message, so that the
+    // first write holds a bound's worth and the rest follows once half of it is answered.
+    const int count = 4000;
+    std::vector<std::string> commands;
+    std::size_t first = 0;
+    std::size_t bytes = 0;
+    for (int n = 1; n <= count; ++n) {
+        commands.push_back("TOP " + std::to_string(n) + " 0");
+        bytes += commands.back().size() + 2;
+        if (bytes <= TWirePOP3::PipelineBytes)
+            first = commands.size();
+    }
+    TScriptedWinsock winsock;
+    Client.SetWinsock(winsock);
     TFakePop3Server& script = LoggedIn();
-    for (int n = 1; n <= 32; ++n)
-        script.Receive("TOP " + std::to_string(n) + " 0").Receive("LIST " + std::to_string(n));
-    // Each message read makes room for one more.
-    for (int n = 1; n <= 2; ++n)
-        script.Send(header(n) + size(n))
-            .Receive("TOP " + std::to_string(n + 32) + " 0")
-            .Receive("LIST " + std::to_string(n + 32));
-    std::string rest;
-    for (int n = 3; n <= 34; ++n)
-        rest += header(n) + size(n);
-    script.Send(rest).Receive("Quit");
+    for (std::size_t index = 0; index < first; ++index)
+        script.Receive(commands[index]);
+    std::string replies;
+    for (int n = 1; n <= count; ++n)
+        replies += "+OK\r\nSubject: " + std::to_string(n) + "\r\n\r\n.\r\n";
+    script.Send(replies);
+    for (std::size_t index = first; index < commands.size(); ++index)
+        script.Receive(commands[index]);
+    script.Receive("Quit");
     Connect();
-    // A client that sent more ahead would have TOP 33 at the server while it reads message 1.
+    EXPECT_EQ(winsock.SocketOptions, (TLines{"6/1"})) << "TCP_NODELAY: no write waits for an ACK";
     TLines seenAtFirstHeader;
     Client.OnStatus = [&](TWireSocket&, const std::string& text) {
         if (text != "Retrieving headers" || !seenAtFirstHeader.empty())
@@ -490,54 +496,103 @@ TEST_F(Pop3Test, PipelinedListingKeepsAtMost32MessagesOnTheWay)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         seenAtFirstHeader = Server.Commands();
     };
+    const int sendsBefore = winsock.Sends;
 
-    Client.StartListing(34, true);
-    for (int n = 1; n <= 34; ++n) {
+    std::vector<std::int32_t> numbers;
+    for (int n = 1; n <= count; ++n)
+        numbers.push_back(n);
+    Client.StartListing(numbers, false, true);
+    for (int n = 1; n <= count; ++n) {
+        ASSERT_EQ(Client.NextListed(), n);
         const TListedMessage listed = Client.ListNext(Message);
-        EXPECT_EQ(listed.Number, n);
-        EXPECT_EQ(listed.Size, n * 10);
+        EXPECT_EQ(listed.Size, -1);
         EXPECT_EQ(Message.Subject(), std::to_string(n));
     }
     EXPECT_FALSE(Client.ListingPending());
-    EXPECT_THROW(Client.ListNext(Message), std::logic_error);
+    EXPECT_EQ(winsock.Sends - sendsBefore, 2) << "a write per batch, not per command";
     ASSERT_FALSE(seenAtFirstHeader.empty());
-    EXPECT_EQ(seenAtFirstHeader.back(), "LIST 32");
+    EXPECT_EQ(seenAtFirstHeader.back(), commands[first - 1]);
     Client.Disconnect();
     ASSERT_TRUE(Server.WaitDone());
     EXPECT_EQ(Server.Problems(), "");
 }
 
-TEST_F(Pop3Test, CommandThatCouldNotBeSentFailsAtItsOwnMessage)
+TEST_F(Pop3Test, MessagesOfAWriteThatFailedFailWithItsError)
 {
-    // Writes: User, Pass, then TOP 1, LIST 1, TOP 2 and LIST 2, whose write fails and stops
-    // the sending: message 2 lists without a size, message 3 fails with the write's error.
+    // Writes: User, Pass, then the batch of all three messages, which fails.
     TScriptedWinsock winsock;
     Client.SetWinsock(winsock);
-    winsock.FailingSend = 6;
+    winsock.FailingSend = 3;
     winsock.SendError = 10054;
-    LoggedIn()
-        .Receive("TOP 1 0")
-        .Receive("LIST 1")
-        .Receive("TOP 2 0")
-        .Send("+OK\r\nSubject: one\r\n\r\n.\r\n+OK 1 100\r\n+OK\r\nSubject: two\r\n\r\n.\r\n")
-        .Receive("Quit");
+    LoggedIn().Receive("Quit");
     Connect();
-    Status.Texts.clear();
     const std::string writeError = "Socket Error #10054\r\nConnection reset by peer.";
 
     Client.StartListing(3, true);
-    EXPECT_EQ(Client.ListNext(Message).Size, 100);
-    const TListedMessage second = Client.ListNext(Message);
-    EXPECT_EQ(second.Number, 2);
-    EXPECT_EQ(second.Size, -1);
-    EXPECT_EQ(Message.Subject(), "two");
     EXPECT_EQ(MessageOf<EWireSocketError>([&] { Client.ListNext(Message); }), writeError);
-    EXPECT_EQ(Status.Texts,
-              (TLines{"Retrieving headers", "Retrieving size", "Retrieving headers", writeError}))
-        << "what RetrieveSize posts for a LIST it could not send";
+    EXPECT_EQ(MessageOf<EWireSocketError>([&] { Client.ListNext(Message); }), writeError);
+    Client.EndListing();
     Client.Disconnect();
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Problems(), "");
+}
+
+// The index: unique ids and sizes of the whole mailbox
+
+TEST_F(Pop3Test, IndexGivesIdsAndSizesOnlyWhenEveryMessageHasThem)
+{
+    const std::string sizes = "+OK\r\n1 120\r\n2 340\r\n.\r\n";
+    const struct
+    {
+        const char* Name;
+        std::string Uids;
+        std::string Sizes;
+        TLines ExpectedUids;
+        std::vector<std::int32_t> ExpectedSizes;
+    } table[] = {
+        {"both", "+OK\r\n1 a-1\r\n2 b/2\r\n.\r\n", sizes, {"a-1", "b/2"}, {120, 340}},
+        {"entries beyond the count and lines of another form pass over",
+         "+OK\r\n2 b\r\n1 a\r\n3 c\r\nnonsense\r\n.\r\n",
+         sizes + "",
+         {"a", "b"},
+         {120, 340}},
+        {"UIDL refused", "-ERR unknown command\r\n", sizes, {}, {120, 340}},
+        {"a message without an id", "+OK\r\n1 a\r\n.\r\n", sizes, {}, {120, 340}},
+        {"two messages with one id", "+OK\r\n1 a\r\n2 a\r\n.\r\n", sizes, {}, {120, 340}},
+        {"an id with a blank", "+OK\r\n1 a\r\n2 b c\r\n.\r\n", sizes, {}, {120, 340}},
+        {"LIST refused", "+OK\r\n1 a\r\n2 b\r\n.\r\n", "-ERR no\r\n", {"a", "b"}, {}},
+        {"a size missing", "+OK\r\n1 a\r\n2 b\r\n.\r\n", "+OK\r\n2 340\r\n.\r\n", {"a", "b"}, {}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Name);
+        for (const bool pipelined : {true, false}) {
+            SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
+            TFakePop3Server server;
+            server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK");
+            if (pipelined)
+                server.Receive("UIDL").Receive("LIST").Send(row.Uids + row.Sizes);
+            else if (row.Uids[0] == '-')
+                server.Receive("UIDL").Send(row.Uids);
+            else
+                server.Receive("UIDL").Send(row.Uids).Receive("LIST").Send(row.Sizes);
+            server.Receive("STAT").Reply("+OK 2 460").Receive("Quit");
+            server.Start();
+            TWirePOP3 client;
+            client.Host = "127.0.0.1";
+            client.Port = server.Port();
+            UseShortTimeouts(client);
+            client.Connect();
+
+            const TMailboxIndex index = client.ReadIndex(2, pipelined);
+
+            EXPECT_EQ(index.Uids, row.ExpectedUids);
+            EXPECT_EQ(index.Sizes, pipelined || row.Uids[0] != '-' ? row.ExpectedSizes
+                                                                   : std::vector<std::int32_t>{});
+            EXPECT_EQ(client.CountMessages(), 2) << "the next reply is STAT's";
+            client.Disconnect();
+            ASSERT_TRUE(server.WaitDone());
+            EXPECT_EQ(server.Problems(), "");
+        }
+    }
 }
 
 TEST_F(Pop3Test, ServerWithoutCapaAllowsNoPipelining)
