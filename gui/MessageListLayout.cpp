@@ -128,7 +128,11 @@ void TMessageListLayout::RowsInserted(const QModelIndex& parent, int first, int 
 {
     if (parent.isValid())
         return;
-    const QFontMetrics metrics = FList->fontMetrics();
+    // Rows of new mail turn bold when their check ends: fit the bold text, so that they are
+    // not cut then.
+    QFont bold = FList->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
     const int margins = 2 * TextMargin(FList) + 2;
     bool grown = false;
     for (int column = 0; column < static_cast<int>(FColumns.size()); ++column) {
