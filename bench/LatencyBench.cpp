@@ -496,6 +496,9 @@ void PrintTable(const TOptions& options, const std::vector<TLinkFigures>& links,
     std::printf("\n  %-42s", "measured NOOP round trip");
     for (const TLinkFigures& link : links)
         std::printf(" %12.2f", link.RoundTrip * 1e3);
+    std::printf("\n  %-42s", "server greeting after connect()");
+    for (const TLinkFigures& link : links)
+        std::printf(" %12.2f", link.Greeting * 1e3);
     std::printf("\n");
     for (const auto& [row, label] : Rows) {
         std::printf("  %-42s", label.c_str());
