@@ -84,7 +84,7 @@ void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
                   const std::atomic<bool>& cancel, std::int32_t maxMessages, THeaderCaches* caches)
 {
     TStatusForward status(client, events);
-    if (!ConnectAccount(client, account.Data, events))
+    if (!ConnectAccount(client, account.Data, events, true))
         return;
     // The sizes of the listing post their own failures and go on; only a session that is gone
     // afterwards (a time-out drops it) makes one of them an error of the run.
@@ -99,7 +99,8 @@ void CheckAccount(TWirePOP3& client, const TAccountSnapshot& account,
         // check would announce every message as new.
         count = client.CountMessages();
         const std::int32_t listed = std::min(count, std::max(maxMessages, 0));
-        // CAPA posts no status text; a server that refuses it is checked one command at a time.
+        // The capabilities came with the log-in; a server that refused CAPA is checked one
+        // command at a time.
         const bool pipelined =
             listed >= 2 && !cancel && TWirePOP3::AllowsPipelining(client.Capabilities());
         TMailboxIndex index;

@@ -68,9 +68,10 @@ void SetAccount(TWirePOP3& client, const TAccount& account)
     client.TrustedCertificate = account.TrustedCertificate;
 }
 
-bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events)
+bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events, bool withCount)
 {
     SetAccount(client, account);
+    client.CountWithLogin = withCount;
     try {
         client.Connect();
     } catch (const std::exception& failure) {

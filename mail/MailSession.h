@@ -84,8 +84,11 @@ void SetAccount(TWirePOP3& client, const TAccount& account);
 
 // Sets the client from the account and connects. Any failure is one error, logged as
 // ConnectionFailedText followed by a log entry of its FailureReason, and reported once through
-// AccountFailed; the result tells whether the session is open.
-bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events);
+// AccountFailed; the result tells whether the session is open. withCount sends STAT along with
+// the log-in where the server allows it (see TWirePOP3::CountWithLogin): the caller's next
+// command must then be the count.
+bool ConnectAccount(TWirePOP3& client, const TAccount& account, IMailEvents& events,
+                    bool withCount = false);
 
 // Ends the session with QUIT; a failure to say goodbye is nobody's concern.
 void CloseSession(TWirePOP3& client);

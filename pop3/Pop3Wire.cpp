@@ -75,11 +75,15 @@ void TWirePOP3::Connect()
 {
     ResetListing();
     FPeerCertificate.reset();
+    FCapabilities.clear();
+    FCountDue = false;
     TWireClient::Connect();
     try {
         OpenSession(false);
-        SendCommand(UserCommand + UserID, 1, "User Account is valid", 0);
-        SendCommand(PassCommand + Password, 1, "Password is valid", 0);
+        // RFC 2449 §5: CAPA is allowed before the log-in. After STLS this asks again, as
+        // RFC 2595 §4 wants: what the server said before TLS may have been forged on the way.
+        FCapabilities = AskCapabilities();
+        LogIn();
     } catch (...) {
         // The server's refusal is what the user must read, not a failed goodbye after it.
         try {
@@ -136,7 +140,7 @@ void TWirePOP3::OpenSession(bool acceptAnyCertificate)
 void TWirePOP3::StartTls(bool acceptAnyCertificate)
 {
     DoStatus("Starting TLS");
-    const std::vector<std::string> capabilities = Capabilities();
+    const std::vector<std::string> capabilities = AskCapabilities();
     // RFC 2449 §5: a server that answers CAPA lists STLS when it has it; a server that does
     // not know CAPA may still know STLS, so that one is asked.
     if (ReplyCode() == 1 && !HasCapability(capabilities, StlsCommand))
@@ -180,6 +184,27 @@ void TWirePOP3::Secure(bool acceptAnyCertificate)
     DoStatus(text);
 }
 
+void TWirePOP3::LogIn()
+{
+    std::vector<std::string> commands{UserCommand + UserID, PassCommand + Password};
+    if (CountWithLogin)
+        commands.emplace_back(StatCommand);
+    // A credential that may not be sent fails one command at a time, after the commands before
+    // it, as it does without pipelining.
+    const bool pipelined =
+        AllowsPipelining(FCapabilities) && std::all_of(commands.begin(), commands.end(), Sendable);
+    if (!pipelined) {
+        SendCommand(commands[0], 1, "User Account is valid", 0);
+        SendCommand(commands[1], 1, "Password is valid", 0);
+        return;
+    }
+    // A refused USER or PASS ends the session; the commands after it go with the connection.
+    WriteCommands(commands);
+    ReadCommandReply(1, "User Account is valid", 0);
+    ReadCommandReply(1, "Password is valid", 0);
+    FCountDue = CountWithLogin;
+}
+
 void TWirePOP3::Disconnect()
 {
     ResetListing();
@@ -211,7 +236,7 @@ std::int32_t TWirePOP3::CheckMessages()
 {
     std::int32_t result = 0;
     try {
-        SendCommand(StatCommand, 1, "Checking for messages", 0);
+        AskCount();
         if (!ReplyText().empty())
             result = CountOf(ReplyText());
     } catch (const std::exception& e) {
@@ -221,9 +246,19 @@ std::int32_t TWirePOP3::CheckMessages()
     return result;
 }
 
+void TWirePOP3::AskCount()
+{
+    if (!FCountDue) {
+        SendCommand(StatCommand, 1, "Checking for messages", 0);
+        return;
+    }
+    FCountDue = false;
+    ReadCommandReply(1, "Checking for messages", 0);
+}
+
 std::int32_t TWirePOP3::CountMessages()
 {
-    SendCommand(StatCommand, 1, "Checking for messages", 0);
+    AskCount();
     try {
         return CountOf(ReplyText());
     } catch (const std::invalid_argument&) {
@@ -326,7 +361,7 @@ void TWirePOP3::SkipSize()
     ReadReply();
 }
 
-std::vector<std::string> TWirePOP3::Capabilities()
+std::vector<std::string> TWirePOP3::AskCapabilities()
 {
     std::vector<std::string> lines;
     if (SendCommand(CapaCommand, -1, "", 0) == 1)
@@ -506,9 +541,7 @@ TMailboxIndex TWirePOP3::ReadIndex(std::int32_t count, bool pipelined)
     bool uidsAccepted = false;
     bool sizesAccepted = false;
     if (pipelined) {
-        Log("O: ", UidlCommand);
-        Log("O: ", ListCommand);
-        WriteText(std::string(UidlCommand) + LineTerminator + ListCommand + LineTerminator);
+        WriteCommands({UidlCommand, ListCommand});
         uidLines = ReadListingLines();
         uidsAccepted = ReplyCode() == 1;
         sizeLines = ReadListingLines();

@@ -48,11 +48,17 @@ public:
     TWireSecurity Security = TWireSecurity::None;
     // A SHA-256 fingerprint accepted in place of the authorities' word (see TTlsOptions).
     std::string TrustedCertificate;
+    // Whether Connect sends STAT with the log-in to a server that allows pipelining, saving the
+    // count its own round trip. Its reply is left for the next CountMessages or CheckMessages,
+    // which must then be the session's next command.
+    bool CountWithLogin = false;
 
-    // Connects, reads the greeting and logs in with USER and PASS, securing the connection
-    // first as Security says. Throws EWireSocketError when the connection fails,
-    // EWireConnectRefused with the greeting when it is not "+OK", EWireTlsError (or its
-    // EWireCertificateError) when the connection cannot be secured, EWireResponseError with
+    // Connects, reads the greeting, asks the server's capabilities and logs in with USER and
+    // PASS, securing the connection first as Security says. To a server that allows pipelining
+    // USER and PASS (and STAT, see CountWithLogin) go out in one write; their replies are read
+    // and their status texts posted in order all the same. Throws EWireSocketError when the
+    // connection fails, EWireConnectRefused with the greeting when it is not "+OK", EWireTlsError
+    // (or its EWireCertificateError) when the connection cannot be secured, EWireResponseError with
     // the reply line when USER or PASS is refused; the component has then disconnected.
     void Connect() override;
     // Connects and goes as far as Connect goes before the log-in, accepting any certificate,
@@ -139,8 +145,9 @@ public:
     // can block the other, and enough for a thousand messages in one write.
     static constexpr std::size_t PipelineBytes = 32 * 1024;
 
-    // The server's capability lines (RFC 2449 CAPA); empty when it does not know the command.
-    std::vector<std::string> Capabilities();
+    // The server's capability lines (RFC 2449 CAPA) as asked once by Connect, on the secured
+    // connection when there is one; empty when the server does not know the command.
+    const std::vector<std::string>& Capabilities() const { return FCapabilities; }
     // Whether the server allows several commands on the way at once.
     static bool AllowsPipelining(const std::vector<std::string>& capabilities);
 
@@ -150,6 +157,12 @@ private:
                               const std::string& name);
     // Everything of Connect before the log-in: TLS, the greeting, STLS.
     void OpenSession(bool acceptAnyCertificate);
+    // Sends CAPA and reads the answer's lines; none when the server refuses it.
+    std::vector<std::string> AskCapabilities();
+    // USER and PASS, pipelined when the capabilities allow it.
+    void LogIn();
+    // Sends STAT, or reads its reply when it went out with the log-in.
+    void AskCount();
     // Turns the connection into a TLS session and posts "Secure connection established (...)".
     // A failure ends the connection without a word more to the server.
     void Secure(bool acceptAnyCertificate);
@@ -206,4 +219,7 @@ private:
     std::size_t FBytesOnTheWay = 0;
     std::exception_ptr FSendError;
     std::optional<TPeerCertificate> FPeerCertificate;
+    std::vector<std::string> FCapabilities;
+    // STAT went out with the log-in and its reply is still due.
+    bool FCountDue = false;
 };

@@ -428,14 +428,30 @@ std::int16_t TWireSocket::SendCommand(const std::string& command, std::int16_t e
 
 void TWireSocket::WriteCommand(const std::string& command)
 {
+    WriteCommands({command});
+}
+
+void TWireSocket::WriteCommands(const std::vector<std::string>& commands)
+{
     // A line break inside an argument (a pasted password, say) would reach the server as a
     // second command of its own; a NUL ends the command early on many servers.
-    if (command.find_first_of("\r\n") != std::string::npos)
-        throw EWireException("Command contains a line break.");
-    if (command.find('\0') != std::string::npos)
-        throw EWireException("Command contains a NUL character.");
-    Log("O: ", Masked(command));
-    WriteLine(command);
+    for (const std::string& command : commands) {
+        if (command.find_first_of("\r\n") != std::string::npos)
+            throw EWireException("Command contains a line break.");
+        if (command.find('\0') != std::string::npos)
+            throw EWireException("Command contains a NUL character.");
+    }
+    std::string text;
+    for (const std::string& command : commands) {
+        Log("O: ", Masked(command));
+        text += command + LineTerminator;
+    }
+    WriteText(text);
+}
+
+bool TWireSocket::Sendable(const std::string& command)
+{
+    return command.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 std::int16_t TWireSocket::ReadCommandReply(std::int16_t expectedCode, const std::string& statusText,

@@ -257,6 +257,11 @@ public:
     // The two halves of SendCommand, for callers that send several commands before reading
     // their replies (RFC 2449 pipelining): the replies come back in the order of the commands.
     void WriteCommand(const std::string& command);
+    // Several commands in one write, their replies to be read afterwards in order. Throws as
+    // WriteCommand does, before anything is sent, when one of them may not go out.
+    void WriteCommands(const std::vector<std::string>& commands);
+    // Whether the command may go out: it holds no CR, LF or NUL.
+    static bool Sendable(const std::string& command);
     std::int16_t ReadCommandReply(std::int16_t expectedCode, const std::string& statusText,
                                   std::uint8_t indent);
 

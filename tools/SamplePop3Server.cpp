@@ -214,6 +214,9 @@ void TSamplePop3Server::Serve(TConnectionThread& connection)
             FMaildrop, FOptions.User, FOptions.Password,
             [this](const std::string& text) { Log(text); }, FOptions.LockWaitMs);
         session.OfferStartTls = FOptions.Tls == TTlsMode::StartTls;
+        if (FOptions.Capabilities)
+            session.Capabilities = *FOptions.Capabilities;
+        session.CapabilitiesBeforeTls = FOptions.CapabilitiesBeforeTls;
         if (FOptions.Verbose)
             Log("connection opened");
         TConnectionStream stream(socket);

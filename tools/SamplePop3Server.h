@@ -9,8 +9,10 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // A small POP3 server on 127.0.0.1 that serves a folder of .eml files to one account, for
 // trying the program without a real mail server. Each connection has a thread of its own.
@@ -44,6 +46,9 @@ public:
         TLog Log;
         bool Verbose = false;
         TTlsMode Tls = TTlsMode::None;
+        // What CAPA lists in place of the sample's own lines, and before STLS where that differs.
+        std::optional<std::vector<std::string>> Capabilities;
+        std::optional<std::vector<std::string>> CapabilitiesBeforeTls;
         // The server's certificate and its key, PEM files, for TLS.
         std::string CertificateFile;
         std::string KeyFile;

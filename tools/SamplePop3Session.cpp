@@ -103,7 +103,7 @@ std::string TSamplePop3Session::Answer(const std::string& line)
     const std::string argument = command == "PASS" ? rest : TrimSpaces(rest);
     if (command.empty())
         return Err("empty command");
-    if (command == "CAPA" && !Capabilities.empty())
+    if (command == "CAPA" && !Listed().empty())
         return CapabilityReply();
     if (command == "QUIT")
         return Quit();
@@ -117,11 +117,17 @@ std::string TSamplePop3Session::Answer(const std::string& line)
 std::string TSamplePop3Session::CapabilityReply() const
 {
     std::string reply = Ok("capability list follows");
-    for (const std::string& line : Capabilities)
+    for (const std::string& line : Listed())
         reply += Line(line);
     if (OfferStartTls && !FSecure && FState == TState::Authorization)
         reply += Line("STLS");
     return reply + Line(".");
+}
+
+const std::vector<std::string>& TSamplePop3Session::Listed() const
+{
+    return OfferStartTls && !FSecure && CapabilitiesBeforeTls ? *CapabilitiesBeforeTls
+                                                              : Capabilities;
 }
 
 // RFC 2595 §4: only in the AUTHORIZATION state, and only once.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
     // is secure. The connection starts TLS when StartTlsRequested() after a reply, and says
     // so with TlsStarted().
     bool OfferStartTls = false;
+    // The lines CAPA lists before STLS, where they differ from those of the secure session.
+    std::optional<std::vector<std::string>> CapabilitiesBeforeTls;
     bool StartTlsRequested() const { return FStartTlsRequested; }
     void TlsStarted();
 
@@ -62,6 +65,8 @@ private:
     void Release();
 
     std::string CapabilityReply() const;
+    // The capability lines CAPA lists now, STLS aside.
+    const std::vector<std::string>& Listed() const;
 
     IMaildrop& FMaildrop;
     std::string FUser;

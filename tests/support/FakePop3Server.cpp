@@ -67,19 +67,21 @@ TFakePop3Server& TFakePop3Server::Reply(const std::string& line)
     return Send(line + "\r\n");
 }
 
-TFakePop3Server& TFakePop3Server::CheckOpening(const std::string& statReply)
+TFakePop3Server& TFakePop3Server::LogInOpening(const std::string& capabilities)
 {
     return Reply("+OK ready")
-        .Receive()
-        .Reply("+OK")
-        .Receive()
-        .Reply("+OK")
-        .Receive("STAT")
-        .Reply(statReply)
         .Receive("CAPA")
-        .Reply("-ERR unknown command")
-        .Receive("UIDL")
-        .Reply("-ERR unknown command");
+        .Send(capabilities)
+        .Receive()
+        .Reply("+OK")
+        .Receive()
+        .Reply("+OK");
+}
+
+TFakePop3Server& TFakePop3Server::CheckOpening(const std::string& statReply)
+{
+    return LogInOpening().Receive("STAT").Reply(statReply).Receive("UIDL").Reply(
+        "-ERR unknown command");
 }
 
 TFakePop3Server& TFakePop3Server::SendInPieces(std::string bytes, std::size_t pieceSize,

@@ -31,8 +31,11 @@ public:
     TFakePop3Server& Send(std::string bytes);
     // line + CR LF.
     TFakePop3Server& Reply(const std::string& line);
-    // The opening of a check that goes one command at a time: greeting, any log-in, STAT
-    // answered with statReply, and CAPA and UIDL refused.
+    // A greeting, CAPA answered with capabilities (CR LF included), then any USER and PASS
+    // accepted one at a time.
+    TFakePop3Server& LogInOpening(const std::string& capabilities = "-ERR unknown command\r\n");
+    // The opening of a check that goes one command at a time: greeting, CAPA refused, any
+    // log-in, STAT answered with statReply, and UIDL refused.
     TFakePop3Server& CheckOpening(const std::string& statReply);
     // The bytes in pieces of pieceSize, each written on its own after a pause, so that each
     // arrives in a TCP segment of its own.

@@ -169,7 +169,7 @@ TEST_F(CheckModeTest, RefusedLogInExitsWithOne)
 
 TEST_F(CheckModeTest, NoServerTextReachesTheTerminalWithItsControlCharacters)
 {
-    Server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive("STAT");
+    Server.LogInOpening().Receive("STAT");
     Server
         .Reply("-ERR \x1b]0;owned\x07\x1b[2J\xC2\x9B"
                "5m locked\x7F")

@@ -92,7 +92,7 @@ TEST_F(MailCheckTest, AccountsInOrderWithTheirRowsStatusTextsAndCommands)
     EXPECT_EQ(Events.Errors, 0);
 
     ASSERT_TRUE(first.WaitDone());
-    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST",
+    EXPECT_EQ(first.Commands(), (TLines{"CAPA", "User alice", "Pass secret", "STAT", "UIDL", "LIST",
                                         "TOP 1 0", "TOP 2 0", "Quit"}));
     EXPECT_EQ(Events.Rows[0].Uid, "fake-1");
     const TLines expectedStatus{
@@ -135,28 +135,39 @@ TEST_F(MailCheckTest, ConnectionAndLogInFailuresAreLoggedAndTheRunGoesOn)
     goodBox.ServeOn(good, 1);
     good.Start();
     TFakePop3Server hostile;
-    hostile.Reply("+OK").Receive().Reply("-ERR \x1b]0;owned\x07\x1b[2J no");
+    hostile.Reply("+OK").Receive("CAPA").Reply("-ERR unknown command");
+    hostile.Receive().Reply("-ERR \x1b]0;owned\x07\x1b[2J no");
     hostile.Start();
+    // Pipelined, the refusal of USER reads as it does one command at a time.
+    TFakePop3Server unknown;
+    unknown.Reply("+OK")
+        .Receive("CAPA")
+        .Send("+OK\r\nPIPELINING\r\n.\r\n")
+        .Receive("User alice")
+        .Receive("Pass secret")
+        .Receive("STAT")
+        .Reply("-ERR no such user")
+        .Receive("Quit");
+    unknown.Start();
     TFakePop3Server endless;
     endless.SendEndless(std::string(4096, 'z'));
     endless.Start();
     TFakePop3Server unsent;
-    unsent.Reply("+OK").Receive();
+    unsent.Reply("+OK").Receive("CAPA").Send("+OK\r\nPIPELINING\r\n.\r\n").Receive();
     unsent.Start();
     const std::uint16_t refused = FreeLoopbackPort();
     TAccountSnapshot lineBreak = Account("Break", unsent.Port());
     lineBreak.Data.UserId = "alice\r\nDELE 1";
-    Request.Accounts = {Account("Refused", refused),
-                        Account("Wrong", wrongPassword.Port(), "not it"),
-                        Account("Hostile", hostile.Port()),
-                        Account("Endless", endless.Port()),
-                        lineBreak,
-                        Account("Good", good.Port())};
+    Request.Accounts = {
+        Account("Refused", refused),        Account("Wrong", wrongPassword.Port(), "not it"),
+        Account("Hostile", hostile.Port()), Account("Unknown", unknown.Port()),
+        Account("Endless", endless.Port()), lineBreak,
+        Account("Good", good.Port())};
 
     Check();
 
     EXPECT_EQ(Events.Only("R "), (TLines{"R Good 1"}));
-    EXPECT_EQ(Events.Errors, 5);
+    EXPECT_EQ(Events.Errors, 6);
     // The described line, then why, cleaned of the server's control characters.
     const std::string replaced = "\xEF\xBF\xBD";
     const std::vector<std::pair<std::string, std::string>> expected = {
@@ -165,6 +176,7 @@ TEST_F(MailCheckTest, ConnectionAndLogInFailuresAreLoggedAndTheRunGoesOn)
          At(wrongPassword.Port()) + " answered: -ERR [AUTH] invalid user name or password"},
         {"Hostile", At(hostile.Port()) + " answered: -ERR " + replaced + "]0;owned" + replaced +
                         replaced + "[2J no"},
+        {"Unknown", At(unknown.Port()) + " answered: -ERR no such user"},
         {"Endless", At(endless.Port()) + ": Line too long."},
         {"Break", At(unsent.Port()) + ": Command contains a line break."}};
     TLines failures;
@@ -181,7 +193,10 @@ TEST_F(MailCheckTest, ConnectionAndLogInFailuresAreLoggedAndTheRunGoesOn)
     EXPECT_EQ(Events.Only("E"), failures);
     EXPECT_EQ(Events.Only("A "), accounts) << "one report per failed account";
     ASSERT_TRUE(unsent.WaitDone());
-    EXPECT_EQ(unsent.Commands(), (TLines{"Quit"})) << "the user id with a line break never went";
+    EXPECT_EQ(unsent.Commands(), (TLines{"CAPA", "Quit"}))
+        << "the user id with a line break never went";
+    ASSERT_TRUE(unknown.WaitDone());
+    EXPECT_EQ(unknown.Problems(), "");
 }
 
 // Failures after the log-in
@@ -204,7 +219,7 @@ TEST_F(MailCheckTest, AMailboxThatCannotBeCountedIsAnErrorNotAnEmptyMailbox)
     for (const auto& row : table) {
         SCOPED_TRACE(row.Failure);
         TFakePop3Server server;
-        server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive("STAT");
+        server.LogInOpening().Receive("STAT");
         if (row.Reply != nullptr)
             server.Reply(row.Reply).Receive("Quit");
         else
@@ -247,7 +262,7 @@ TEST_F(MailCheckTest, ASizeThatTimesOutEndsTheSessionBeforeItsLateReplyIsMisread
                                          ": Socket Error #10060 Connection timed out."}));
     ASSERT_TRUE(server.WaitDone());
     EXPECT_EQ(server.Commands(),
-              (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "TOP 1 0", "LIST 1"}));
+              (TLines{"CAPA", "User alice", "Pass secret", "STAT", "UIDL", "TOP 1 0", "LIST 1"}));
 }
 
 TEST_F(MailCheckTest, AccountBeyondTheCeilingListsThatManyAndCountsOneError)
@@ -275,14 +290,14 @@ TEST_F(MailCheckTest, ErrorAfterLogInClosesTheSessionKeepsTheRowsAndGoesOn)
 {
     TFakePop3Server dropping;
     dropping.Reply("+OK ready")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("User alice")
         .Reply("+OK")
         .Receive("Pass secret")
         .Reply("+OK")
         .Receive("STAT")
         .Reply("+OK 3 300")
-        .Receive("CAPA")
-        .Reply("-ERR unknown command")
         .Receive("UIDL")
         .Reply("-ERR unknown command")
         .Receive("TOP 1 0")
@@ -356,7 +371,7 @@ TEST_F(MailCheckTest, CancelIsSeenBeforeEachMessageAndEachAccount)
     EXPECT_EQ(Events.Only("R "), (TLines{"R First 1"}));
     EXPECT_EQ(Events.Errors, 0) << "the second account is not visited";
     ASSERT_TRUE(first.WaitDone());
-    EXPECT_EQ(first.Commands(), (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST",
+    EXPECT_EQ(first.Commands(), (TLines{"CAPA", "User alice", "Pass secret", "STAT", "UIDL", "LIST",
                                         "TOP 1 0", "Quit"}));
 }
 
@@ -366,19 +381,17 @@ namespace {
 
 const TLines Pipelining{"TOP", "PIPELINING", "UIDL"};
 
-// Three messages announced and the six commands for them awaited before any reply goes out;
-// the replies follow, sent as given.
+// The log-in and STAT awaited in one go, then three messages announced and the six commands
+// for them awaited before any reply goes out; the replies follow, sent as given.
 void ScriptPipelinedSession(TFakePop3Server& server, const std::string& replies)
 {
     server.Reply("+OK ready")
-        .Receive("User alice")
-        .Reply("+OK")
-        .Receive("Pass secret")
-        .Reply("+OK")
-        .Receive("STAT")
-        .Reply("+OK 3 300")
         .Receive("CAPA")
         .Send("+OK\r\nPIPELINING\r\n.\r\n")
+        .Receive("User alice")
+        .Receive("Pass secret")
+        .Receive("STAT")
+        .Send("+OK\r\n+OK\r\n+OK 3 300\r\n")
         .Receive("UIDL")
         .Receive("LIST")
         .Send("-ERR unknown command\r\n+OK\r\n1 100\r\n.\r\n");
@@ -479,7 +492,7 @@ TEST_F(MailCheckTest, ServerWithoutPipeliningIsAskedOneCommandAtATime)
         EXPECT_EQ(Events.Only("R "), (TLines{"R Home 1", "R Home 2", "R Home 3"}));
         ASSERT_TRUE(server.WaitDone());
         EXPECT_EQ(server.Commands(),
-                  (TLines{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "TOP 1 0", "LIST 1",
+                  (TLines{"CAPA", "User alice", "Pass secret", "STAT", "UIDL", "TOP 1 0", "LIST 1",
                           "TOP 2 0", "LIST 2", "TOP 3 0", "LIST 3", "Quit"}));
     }
 }
@@ -662,7 +675,7 @@ TEST_F(MailCheckTest, HeadersSeenBeforeComeFromTheCacheAndReadTheSame)
     EXPECT_FALSE(Events.Rows[2].Cached);
     EXPECT_TRUE(Events.Rows[0].Cached);
     ASSERT_TRUE(server.WaitDone());
-    const TLines opening{"User alice", "Pass secret", "STAT", "CAPA", "UIDL", "LIST"};
+    const TLines opening{"CAPA", "User alice", "Pass secret", "STAT", "UIDL", "LIST"};
     TLines expected = opening;
     for (const char* command : {"TOP 1 0", "TOP 2 0", "TOP 3 0", "Quit"})
         expected.push_back(command);

@@ -92,10 +92,11 @@ TEST_F(MailDeleteTest, OneSessionPerAccountEachDeleAfterItsHeaderWasCompared)
     EXPECT_TRUE(Events.Only("E").empty());
     ASSERT_TRUE(first.Server.WaitDone());
     ASSERT_TRUE(second.Server.WaitDone());
-    EXPECT_EQ(DeletionCommands(first.Server), (TLines{"User alice", "Pass secret", "TOP 1 0",
-                                                      "DELE 1", "TOP 3 0", "DELE 3", "Quit"}));
+    EXPECT_EQ(DeletionCommands(first.Server),
+              (TLines{"CAPA", "User alice", "Pass secret", "TOP 1 0", "DELE 1", "TOP 3 0", "DELE 3",
+                      "Quit"}));
     EXPECT_EQ(DeletionCommands(second.Server),
-              (TLines{"User alice", "Pass secret", "TOP 2 0", "DELE 2", "Quit"}));
+              (TLines{"CAPA", "User alice", "Pass secret", "TOP 2 0", "DELE 2", "Quit"}));
     EXPECT_EQ(first.Box.Messages(), (TLines{Mail("b")}));
     EXPECT_EQ(second.Box.Messages(), (TLines{Mail("d")}));
 }
@@ -148,8 +149,8 @@ TEST_F(MailDeleteTest, MessageChangedSinceTheCheckIsNotDeleted)
     EXPECT_EQ(Events.Only("E"), (TLines{changed, changed, changed}));
     EXPECT_TRUE(Events.Only("D ").empty());
     ASSERT_TRUE(box.Server.WaitDone());
-    EXPECT_EQ(DeletionCommands(box.Server),
-              (TLines{"User alice", "Pass secret", "TOP 3 0", "TOP 5 0", "TOP 6 0", "Quit"}));
+    EXPECT_EQ(DeletionCommands(box.Server), (TLines{"CAPA", "User alice", "Pass secret", "TOP 3 0",
+                                                    "TOP 5 0", "TOP 6 0", "Quit"}));
     EXPECT_EQ(box.Box.Messages().size(), 5u);
 }
 
@@ -170,7 +171,7 @@ TEST_F(MailDeleteTest, StopDeletesNothingMoreAndOpensNoFurtherSession)
     EXPECT_EQ(Events.Only("D "), (TLines{"D First 1"}));
     ASSERT_TRUE(first.Server.WaitDone());
     EXPECT_EQ(DeletionCommands(first.Server),
-              (TLines{"User alice", "Pass secret", "TOP 1 0", "DELE 1", "Quit"}));
+              (TLines{"CAPA", "User alice", "Pass secret", "TOP 1 0", "DELE 1", "Quit"}));
     EXPECT_EQ(first.Box.Messages(), (TLines{Mail("b")})) << "the accepted one is carried out";
     EXPECT_EQ(second.Server.Connections(), 1);
 }

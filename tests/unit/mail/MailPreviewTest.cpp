@@ -105,7 +105,7 @@ TEST_F(MailPreviewTest, ShowsSenderRecipientsSubjectAttachmentsAndBody)
     Preview(1);
 
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(PreviewCommands(), (TLines{"User alice", "Pass secret", "Top 2 40", "Quit"}));
+    EXPECT_EQ(PreviewCommands(), (TLines{"CAPA", "User alice", "Pass secret", "Top 2 40", "Quit"}));
     EXPECT_TRUE(Events.Only("E").empty());
     ASSERT_TRUE(Events.Shown.has_value());
     const TMessagePreview& shown = *Events.Shown;
@@ -156,6 +156,8 @@ TEST_F(MailPreviewTest, AttachmentNamesWithTheirHintsAndNoneHidden)
 TEST_F(MailPreviewTest, RefusedTopIsLoggedAndShowsNothing)
 {
     Server.Reply("+OK ready")
+        .Receive("CAPA")
+        .Reply("-ERR unknown command")
         .Receive("User alice")
         .Reply("+OK")
         .Receive("Pass secret")
@@ -184,14 +186,7 @@ TEST_F(MailPreviewTest, ConnectionFailureAndLostSessionAreErrors)
     RetrieveMessagePreview(Client, Request, Events, Cancel);
     EXPECT_EQ(Events.Only("E"), (TLines{"EL ERROR - Connection to Gone failed."}));
 
-    Server.Reply("+OK ready")
-        .Receive()
-        .Reply("+OK")
-        .Receive()
-        .Reply("+OK")
-        .Receive("Top 1 50")
-        .Send("+OK\r\nSubject: cut\r\n")
-        .Close();
+    Server.LogInOpening().Receive("Top 1 50").Send("+OK\r\nSubject: cut\r\n").Close();
     Server.Start();
     Request.Account.Data.Port = Server.Port();
     TMailRecorder lost;
@@ -222,8 +217,8 @@ TEST_F(MailPreviewTest, StopBeforeTopFetchesNothingAndAfterItShowsTheRowOnly)
     EXPECT_TRUE(late.Shown->Attachments.empty());
 
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(PreviewCommands(), (TLines{"User alice", "Pass secret", "Quit", "User alice",
-                                         "Pass secret", "Top 1 50", "Quit"}));
+    EXPECT_EQ(PreviewCommands(), (TLines{"CAPA", "User alice", "Pass secret", "Quit", "CAPA",
+                                         "User alice", "Pass secret", "Top 1 50", "Quit"}));
 }
 
 TEST_F(MailPreviewTest, AnotherMessageUnderTheNumberShowsNothing)

@@ -125,16 +125,17 @@ TEST(InterruptibleSocketApiTest, SessionsWorkAsWithThePlainLibraryUntilThen)
 {
     TFakePop3Server server;
     server.Reply("+OK ready")
+        .Receive("CAPA")
+        .Send("+OK\r\nPIPELINING\r\n.\r\n")
         .Receive("User alice")
-        .Reply("+OK")
         .Receive("Pass secret")
-        .Reply("+OK")
         .Receive("STAT")
-        .Reply("+OK 4 400")
+        .Send("+OK\r\n+OK\r\n+OK 4 400\r\n")
         .Receive("Quit");
     server.Start();
     TInterruptibleSocketApi sockets;
     TWirePOP3 client;
+    client.CountWithLogin = true;
     client.SetWinsock(sockets);
     client.Host = "127.0.0.1";
     client.Port = server.Port();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -20,7 +21,11 @@ const char* const Header = "From: Ann <ann@example.org>\r\n"
                            "\tworld\r\n"
                            "Date: Sun, 06 Dec 2026 20:07:05 +0000\r\n";
 
-// A POP3 client whose fake server has greeted it and accepted USER bob and PASS secret.
+const char* const CapaRefused = "-ERR unknown command\r\n";
+const char* const CapaPipelining = "+OK\r\nTOP\r\nPIPELINING\r\n.\r\n";
+
+// A POP3 client whose fake server has greeted it, answered CAPA and accepted USER bob and PASS
+// secret.
 class Pop3Test : public ::testing::Test
 {
 protected:
@@ -31,10 +36,15 @@ protected:
         Status.Attach(Client);
     }
 
-    TFakePop3Server& LoggedIn()
+    TFakePop3Server& LoggedIn(const std::string& capabilities = CapaRefused)
     {
-        Server.Reply("+OK POP3 ready").Receive().Reply("+OK").Receive().Reply("+OK logged in");
-        return Server;
+        return Server.Reply("+OK POP3 ready")
+            .Receive("CAPA")
+            .Send(capabilities)
+            .Receive("User bob")
+            .Reply("+OK")
+            .Receive("Pass secret")
+            .Reply("+OK logged in");
     }
 
     void Connect()
@@ -51,8 +61,9 @@ protected:
     {
         EXPECT_TRUE(Server.WaitDone());
         TLines commands = Server.Commands();
-        if (commands.size() >= 2 && commands[0] == "User bob" && commands[1] == "Pass secret")
-            commands.erase(commands.begin(), commands.begin() + 2);
+        const TLines opening{"CAPA", "User bob", "Pass secret"};
+        if (commands.size() >= 3 && std::equal(opening.begin(), opening.end(), commands.begin()))
+            commands.erase(commands.begin(), commands.begin() + 3);
         return commands;
     }
 
@@ -107,8 +118,8 @@ TEST_F(Pop3Test, CheckSessionSendsTheCommandsAndPostsTheTextsInOrder)
     EXPECT_FALSE(Client.Connected());
 
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Pass secret", "STAT", "TOP 1 0", "LIST 1",
-                                         "TOP 2 0", "LIST 2", "Quit"}));
+    EXPECT_EQ(Server.Commands(), (TLines{"CAPA", "User bob", "Pass secret", "STAT", "TOP 1 0",
+                                         "LIST 1", "TOP 2 0", "LIST 2", "Quit"}));
     EXPECT_EQ(Server.Problems(), "");
     EXPECT_EQ(Status.Texts,
               (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
@@ -161,7 +172,8 @@ TEST_F(Pop3Test, LogoutWaitsForTheAnswerToQuit)
     EXPECT_EQ(Sent(), (TLines{"Quit"}));
 
     TFakePop3Server refusing;
-    refusing.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK").Receive().Reply("-ERR no");
+    refusing.Reply("+OK").Receive("CAPA").Send(CapaRefused);
+    refusing.Receive().Reply("+OK").Receive().Reply("+OK").Receive().Reply("-ERR no");
     refusing.Start();
     Client.Port = refusing.Port();
     Client.Connect();
@@ -183,9 +195,20 @@ TEST_F(Pop3Test, GreetingMustBeginWithUpperCaseOk)
                                     "Disconnected"}));
 }
 
-TEST_F(Pop3Test, WrongPasswordRaisesTheReplyLineAndStillSaysQuit)
+// USER and PASS go out together to a server that allows pipelining: a refusal reads the same.
+class LogInFailures : public Pop3Test, public ::testing::WithParamInterface<const char*>
+{
+protected:
+    bool Pipelined() const { return GetParam() == CapaPipelining; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Pop3, LogInFailures, ::testing::Values(CapaRefused, CapaPipelining));
+
+TEST_P(LogInFailures, WrongPasswordRaisesTheReplyLineAndStillSaysQuit)
 {
     Server.Reply("+OK ready")
+        .Receive("CAPA")
+        .Send(GetParam())
         .Receive()
         .Reply("+OK")
         .Receive()
@@ -199,26 +222,34 @@ TEST_F(Pop3Test, WrongPasswordRaisesTheReplyLineAndStillSaysQuit)
               "-ERR [AUTH] Authentication failed.");
     EXPECT_FALSE(Client.Connected());
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Pass wrong", "Quit"}));
+    EXPECT_EQ(Server.Commands(), (TLines{"CAPA", "User bob", "Pass wrong", "Quit"}));
     EXPECT_EQ(Status.Texts, (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
                                     "User Account is valid", "Disconnecting", "Disconnected"}));
 }
 
-TEST_F(Pop3Test, UnknownUserStopsBeforeThePassword)
+TEST_P(LogInFailures, UnknownUserEndsTheSessionAtItsRefusal)
 {
-    Server.Reply("+OK").Receive().Reply("-ERR no such user").Receive();
+    Server.Reply("+OK").Receive("CAPA").Send(GetParam()).Receive().Reply("-ERR no such user");
+    // Pipelined, PASS went out with USER; one at a time, it is never sent.
+    if (Pipelined())
+        Server.Receive("Pass secret");
+    Server.Receive("Quit");
     Server.Start();
     Client.Port = Server.Port();
     Client.UserID = "nobody";
+    Client.Password = "secret";
     EXPECT_EQ(MessageOf<EWireResponseError>([&] { Client.Connect(); }), "-ERR no such user");
+    EXPECT_FALSE(Client.Connected());
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Commands(), (TLines{"User nobody", "Quit"}));
+    EXPECT_EQ(Server.Problems(), "");
+    EXPECT_EQ(Status.Texts, (TLines{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
+                                    "Disconnecting", "Disconnected"}));
 }
 
-TEST_F(Pop3Test, LineBreakOrNulInTheCredentialsIsNeverSent)
+TEST_P(LogInFailures, LineBreakOrNulInTheCredentialsIsNeverSent)
 {
-    Server.Reply("+OK").Receive().Reply("+OK").Receive().Close();
-    Server.Reply("+OK").Receive();
+    Server.Reply("+OK").Receive("CAPA").Send(GetParam()).Receive().Reply("+OK").Receive().Close();
+    Server.Reply("+OK").Receive("CAPA").Send(GetParam()).Receive();
     Server.Start();
     Client.Port = Server.Port();
     Client.UserID = "bob";
@@ -229,7 +260,7 @@ TEST_F(Pop3Test, LineBreakOrNulInTheCredentialsIsNeverSent)
     EXPECT_EQ(MessageOf<EWireException>([&] { Client.Connect(); }),
               "Command contains a NUL character.");
     ASSERT_TRUE(Server.WaitDone());
-    EXPECT_EQ(Server.Commands(), (TLines{"User bob", "Quit", "Quit"}));
+    EXPECT_EQ(Server.Commands(), (TLines{"CAPA", "User bob", "Quit", "CAPA", "Quit"}));
 }
 
 TEST_F(Pop3Test, FailuresBeforeTheGreetingKeepTheirOwnText)
@@ -313,22 +344,49 @@ TEST_F(Pop3Test, CountMessagesTellsAFailureFromAnEmptyMailbox)
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.Reply);
-        TFakePop3Server server;
-        server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK");
-        server.Receive("STAT").Reply(row.Reply).Receive("Quit");
-        server.Start();
-        TWirePOP3 client;
-        client.Host = "127.0.0.1";
-        client.Port = server.Port();
-        client.Connect();
-        if (*row.Failure == '\0')
-            EXPECT_EQ(client.CountMessages(), 7);
-        else
-            EXPECT_EQ(MessageOf<EWireException>([&] { client.CountMessages(); }), row.Failure);
-        EXPECT_TRUE(client.Connected()) << "a refusal leaves the session for the caller to end";
-        client.Disconnect();
-        EXPECT_TRUE(server.WaitDone());
-        EXPECT_EQ(server.Problems(), "");
+        // Sent with the log-in to a server that allows pipelining, STAT's reply reads the same.
+        for (const char* capabilities : {CapaRefused, CapaPipelining}) {
+            const bool pipelined = capabilities == CapaPipelining;
+            SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
+            TFakePop3Server server;
+            server.Reply("+OK").Receive("CAPA").Send(capabilities);
+            if (pipelined)
+                server.Receive("User bob")
+                    .Receive("Pass secret")
+                    .Receive("STAT")
+                    .Send("+OK\r\n+OK\r\n" + std::string(row.Reply) + "\r\n");
+            else
+                server.Receive("User bob").Reply("+OK").Receive("Pass secret").Reply("+OK");
+            if (!pipelined)
+                server.Receive("STAT").Reply(row.Reply);
+            server.Receive("Quit");
+            server.Start();
+            TScriptedWinsock winsock;
+            TWirePOP3 client;
+            TStatusLog status;
+            client.SetWinsock(winsock);
+            status.Attach(client);
+            client.Host = "127.0.0.1";
+            client.Port = server.Port();
+            client.UserID = "bob";
+            client.Password = "secret";
+            client.CountWithLogin = true;
+            client.Connect();
+            EXPECT_EQ(winsock.Sends, pipelined ? 2 : 3) << "CAPA, then USER and PASS (and STAT)";
+            if (*row.Failure == '\0')
+                EXPECT_EQ(client.CountMessages(), 7);
+            else
+                EXPECT_EQ(MessageOf<EWireException>([&] { client.CountMessages(); }), row.Failure);
+            EXPECT_TRUE(client.Connected()) << "a refusal leaves the session for the caller to end";
+            TLines texts{"Connecting to 127.0.0.1", "Socket Connected", "Connected",
+                         "User Account is valid", "Password is valid"};
+            if (row.Reply[0] == '+')
+                texts.push_back("Checking for messages");
+            EXPECT_EQ(status.Texts, texts);
+            client.Disconnect();
+            EXPECT_TRUE(server.WaitDone());
+            EXPECT_EQ(server.Problems(), "");
+        }
     }
 }
 
@@ -424,9 +482,7 @@ TEST_F(Pop3Test, HeaderBytesOfEveryValueArriveAsSent)
 
 TEST_F(Pop3Test, PipelinedListingSendsAheadAndReadsTheRepliesInOrder)
 {
-    LoggedIn()
-        .Receive("CAPA")
-        .Send("+OK Capability list follows\r\nTOP\r\n pipelining \r\nUIDL\r\n.\r\n")
+    LoggedIn("+OK Capability list follows\r\nTOP\r\n pipelining \r\nUIDL\r\n.\r\n")
         .Receive("TOP 1 0")
         .Receive("LIST 1")
         .Receive("TOP 2 0")
@@ -519,10 +575,10 @@ TEST_F(Pop3Test, PipelinedListingKeepsItsBytesOnTheWayBoundedAndWritesThemInOneG
 
 TEST_F(Pop3Test, MessagesOfAWriteThatFailedFailWithItsError)
 {
-    // Writes: User, Pass, then the batch of all three messages, which fails.
+    // Writes: CAPA, User, Pass, then the batch of all three messages, which fails.
     TScriptedWinsock winsock;
     Client.SetWinsock(winsock);
-    winsock.FailingSend = 3;
+    winsock.FailingSend = 4;
     winsock.SendError = 10054;
     LoggedIn().Receive("Quit");
     Connect();
@@ -567,7 +623,8 @@ TEST_F(Pop3Test, IndexGivesIdsAndSizesOnlyWhenEveryMessageHasThem)
         for (const bool pipelined : {true, false}) {
             SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
             TFakePop3Server server;
-            server.Reply("+OK").Receive().Reply("+OK").Receive().Reply("+OK");
+            server.Reply("+OK").Receive("CAPA").Send(CapaRefused);
+            server.Receive().Reply("+OK").Receive().Reply("+OK");
             if (pipelined)
                 server.Receive("UIDL").Receive("LIST").Send(row.Uids + row.Sizes);
             else if (row.Uids[0] == '-')
@@ -597,11 +654,14 @@ TEST_F(Pop3Test, IndexGivesIdsAndSizesOnlyWhenEveryMessageHasThem)
 
 TEST_F(Pop3Test, ServerWithoutCapaAllowsNoPipelining)
 {
-    LoggedIn().Receive("CAPA").Reply("-ERR unknown command").Receive("STAT").Reply("+OK 0 0");
+    LoggedIn(CapaRefused).Receive("STAT").Reply("+OK 0 0").Receive("Quit");
+    Client.CountWithLogin = true;
     Connect();
     const TLines capabilities = Client.Capabilities();
     EXPECT_TRUE(capabilities.empty());
     EXPECT_FALSE(TWirePOP3::AllowsPipelining(capabilities));
     EXPECT_EQ(Client.CheckMessages(), 0);
+    Client.Disconnect();
+    EXPECT_EQ(Sent(), (TLines{"STAT", "Quit"})) << "CAPA is asked once, before the log-in";
     EXPECT_FALSE(TWirePOP3::AllowsPipelining({"TOP", "PIPELININGX", "SASL PIPELINING"}));
 }

@@ -164,6 +164,42 @@ TEST_F(TlsTest, StartTlsSecuresTheConnectionAfterTheGreetingAndBeforeTheLogIn)
     EXPECT_LT(log.find("TLS started"), log.find("C: USER demo"));
 }
 
+TEST_F(TlsTest, CapabilitiesAskedAgainAfterStartTlsAreTheOnesKept)
+{
+    TrustTestAuthority();
+    const TLines plain{"USER", "TOP", "UIDL"};
+    const TLines pipelining{"USER", "TOP", "PIPELINING", "UIDL"};
+    const struct
+    {
+        const char* Name;
+        TLines Before;
+        TLines After;
+    } table[] = {{"PIPELINING only once secure", plain, pipelining},
+                 {"PIPELINING only before TLS", pipelining, plain}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Name);
+        TSamplePop3Server::TOptions options =
+            SampleTlsOptions(TTlsMode::StartTls, Certificates->Good);
+        options.CapabilitiesBeforeTls = row.Before;
+        options.Capabilities = row.After;
+        Server = std::make_unique<TSampleServerThread>(TLines{Mail(1)}, options);
+        Client.Port = Server->Port();
+        Client.Security = TWireSecurity::StartTls;
+        Client.Connect();
+        EXPECT_EQ(Client.Capabilities(), row.After);
+        EXPECT_EQ(TWirePOP3::AllowsPipelining(Client.Capabilities()),
+                  TWirePOP3::AllowsPipelining(row.After));
+        EXPECT_EQ(Client.CheckMessages(), 1);
+        Client.Disconnect();
+        const std::string log = Server->Log();
+        const std::size_t secured = log.find("TLS started");
+        ASSERT_NE(secured, std::string::npos);
+        EXPECT_LT(log.find("C: CAPA"), log.find("C: STLS"));
+        EXPECT_LT(secured, log.find("C: CAPA", secured));
+        EXPECT_LT(log.find("C: CAPA", secured), log.find("C: USER demo"));
+    }
+}
+
 TEST_F(TlsTest, HostNameIsCheckedAgainstTheCertificatesNames)
 {
     TrustTestAuthority();

@@ -561,14 +561,21 @@ TEST_F(WireTest, TraceShowsCommandsAndRepliesButNeverThePassword)
     TTempDir folder;
     Client.LogFile = folder.File("trace.log");
     Server.Receive().Reply("+OK user").Receive().Reply("+OK pass");
+    Server.Receive().Receive().Send("+OK user\r\n+OK pass\r\n");
     Connect();
     Client.SendCommand("User bob", 1, "", 0);
     Client.SendCommand("Pass s3cr3t-word", 1, "", 0);
+    // Written together, as a pipelined log-in does.
+    Client.WriteCommands({"User bob", "Pass s3cr3t-word"});
+    Client.ReadCommandReply(1, "", 0);
+    Client.ReadCommandReply(1, "", 0);
     Client.Disconnect();
     const std::string trace = ReadFile(folder.File("trace.log"));
-    EXPECT_EQ(trace, "O: User bob\r\nI: +OK user\r\n\r\nO: Pass ********\r\nI: +OK pass\r\n\r\n");
+    EXPECT_EQ(trace, "O: User bob\r\nI: +OK user\r\n\r\nO: Pass ********\r\nI: +OK pass\r\n\r\n"
+                     "O: User bob\r\nO: Pass ********\r\nI: +OK user\r\n\r\nI: +OK pass\r\n\r\n");
     EXPECT_EQ(trace.find("s3cr3t"), std::string::npos);
-    EXPECT_EQ(Server.Commands(), (std::vector<std::string>{"User bob", "Pass s3cr3t-word"}));
+    EXPECT_EQ(Server.Commands(), (std::vector<std::string>{"User bob", "Pass s3cr3t-word",
+                                                           "User bob", "Pass s3cr3t-word"}));
 }
 
 TEST_F(WireTest, TraceFileThatCannotBeMadeStopsTheConnection)
