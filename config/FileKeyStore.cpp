@@ -1,5 +1,6 @@
 #include "config/FileKeyStore.h"
 
+#include "config/FileWrite.h"
 #include "config/RegFile.h"
 
 #include <algorithm>
@@ -105,23 +106,6 @@ public:
 private:
     int FHandle = -1;
 };
-
-namespace {
-
-void WriteAll(int handle, const std::string& text, const std::string& fileName)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(handle, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw ERegistryError(SystemError("Cannot write", fileName));
-        done += static_cast<std::size_t>(written);
-    }
-}
-
-} // namespace
 
 TFileKeyStore::TFileKeyStore(std::string fileName)
     : FFileName(std::move(fileName))
@@ -270,7 +254,8 @@ void TFileKeyStore::Commit()
     try {
         if (::fchmod(handle, 0600) != 0)
             throw ERegistryError(SystemError("Cannot write", temporary));
-        WriteAll(handle, text, temporary);
+        if (!WriteWholly(handle, text))
+            throw ERegistryError(SystemError("Cannot write", temporary));
         if (::fsync(handle) != 0)
             throw ERegistryError(SystemError("Cannot write", temporary));
     } catch (...) {

@@ -149,12 +149,10 @@ void TMailOperationsController::StartCheck()
     request.DateSeparator = DateSeparator().toStdString();
 
     FCheckRows.clear();
-    FCheckMailboxes.clear();
     FFailedAccounts.clear();
     auto* thread = new TCheckMailThread(std::move(request), FHeaderCaches, this);
     connect(thread, &TCheckMailThread::RowReady, this, [this](const TMessageRow& row) {
         FCheckRows.push_back(row);
-        FCheckMailboxes.push_back(row.Account ? MailboxKey(*row.Account) : std::string());
         FView.AddMessage(row);
     });
     connect(thread, &TMailThread::AccountFailed, this,
@@ -178,7 +176,7 @@ std::vector<std::size_t> TMailOperationsController::NewRows(bool stopped)
             counted.push_back(index);
             continue;
         }
-        const std::string& mailbox = FCheckMailboxes[index];
+        const std::string mailbox = row.Account ? MailboxKey(*row.Account) : std::string();
         if (FListedUids[mailbox].count(row.Uid) == 0)
             fresh.push_back(index);
         listed[mailbox].insert(row.Uid);

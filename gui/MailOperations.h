@@ -134,8 +134,6 @@ private:
     std::shared_ptr<THeaderCaches> FHeaderCaches;
     // The ids each mailbox (MailboxKey) listed at its last check.
     std::map<std::string, std::set<std::string>> FListedUids;
-    // The mailbox of each row of the check under way.
-    std::vector<std::string> FCheckMailboxes;
     TMailOperations FOperations;
     // What the check under way has listed and which accounts it could not read.
     std::vector<TMessageRow> FCheckRows;

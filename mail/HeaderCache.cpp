@@ -1,6 +1,7 @@
 #include "mail/HeaderCache.h"
 
 #include "config/Data.h"
+#include "config/FileWrite.h"
 #include "pop3/WireMessage.h"
 
 #include <algorithm>
@@ -258,16 +259,7 @@ bool THeaderCache::Save()
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor < 0)
         return false;
-    std::size_t written = 0;
-    while (written < out.size()) {
-        const ssize_t result = ::write(descriptor, out.data() + written, out.size() - written);
-        if (result < 0 && errno == EINTR)
-            continue;
-        if (result <= 0)
-            break;
-        written += static_cast<std::size_t>(result);
-    }
-    const bool complete = written == out.size() && ::fchmod(descriptor, 0600) == 0;
+    const bool complete = WriteWholly(descriptor, out) && ::fchmod(descriptor, 0600) == 0;
     if (::close(descriptor) != 0 || !complete ||
         std::rename(temporary.c_str(), FFileName.c_str()) != 0) {
         std::remove(temporary.c_str());
